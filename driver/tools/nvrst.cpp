@@ -1,0 +1,61 @@
+// nvrst: reads and writes the calibration values that the board keeps in its
+// NVSRAM, through the board driver's character device.
+//
+// A run is one fixed pass: check the command line, open the device, map the
+// NVSRAM window, find and run the command, unmap the window, close the device.
+#include "nvrst.h"
+#include "nvsram.h"
+
+#include <cstdio>
+#include <sys/mman.h>
+#include <unistd.h>
+
+const char *g_cmd_string = "nvrst";
+const char *g_dev_fname;
+int g_devfd = -1;
+u8_t *g_nvsram;
+
+int main(int argc, char *argv[])
+{
+	u32_t i;
+	int ret;
+
+	// An empty argument vector leaves the default name for the usage line.
+	if (argc > 0)
+		g_cmd_string = argv[0];
+
+	if (argc <= 2) {
+		print_usage(0);
+		return -1;
+	}
+
+	g_dev_fname = argv[1];
+	if (open_dev_file(g_dev_fname, &g_devfd) != 0)
+		return -1;
+
+	void *window = mmap(nullptr, NVSRAM_WINDOW_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_devfd,
+			    NVSRAM_WINDOW_OFFSET);
+	if (window == MAP_FAILED) {
+		puts("mmap error");
+		close(g_devfd);
+		return -1;
+	}
+	g_nvsram = static_cast<u8_t *>(window);
+
+	// The device is open and mapped before the command word is examined.
+	const char *cmd = argv[2];
+	const int n = argc - 2;
+	ret = -1;
+	for (i = 0; i < static_cast<u32_t>(g_nr_cmds); i++) {
+		if (check_cmd(i, cmd, n) == 0) {
+			ret = g_cmds[i].do_cmd(n - 1, &argv[3]);
+			break;
+		}
+	}
+	if (i == static_cast<u32_t>(g_nr_cmds))
+		fprintf(stderr, "Unknown command '%s'\n", cmd);
+
+	munmap(g_nvsram, NVSRAM_WINDOW_SIZE);
+	close(g_devfd);
+	return ret;
+}

@@ -1,0 +1,78 @@
+// Device window and word store: checking and opening the device node, and the
+// word accessors on the mapped NVSRAM window.
+#include "nvsram.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+int open_dev_file(const char *devfile, int *devfd)
+{
+	struct stat devstat = {};
+
+	// stat() follows symbolic links, so a link to the device node is accepted.
+	int ret = stat(devfile, &devstat);
+	if (ret != 0) {
+		fprintf(stderr, "Cannot stat file %s\n", devfile);
+		perror("stat");
+		return ret;
+	}
+	if ((devstat.st_mode & S_IFMT) != S_IFCHR) {
+		fprintf(stderr, "File %s is not a character device\n", devfile);
+		return -1;
+	}
+
+	*devfd = open(devfile, O_RDWR);
+	if (*devfd < 0) {
+		fprintf(stderr, "Failed to open device: %s\n", devfile);
+		perror("open");
+		return -1;
+	}
+	return 0;
+}
+
+// Word 256 is left out of the accessible range on purpose: it is never read
+// or written, and reads of it yield 0xFFFFFFFF.
+static constexpr bool nvsram_accessible(u32_t offset)
+{
+	return offset > NVSRAM_FIRST_WORD && offset <= NVSRAM_LAST_WORD;
+}
+
+void nvsram_set(u8_t *nvsram, u32_t offset, u32_t data)
+{
+	if (nvsram_accessible(offset))
+		nvsram_set_dword(nvsram, offset, data);
+}
+
+u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
+{
+	if (nvsram_accessible(offset))
+		return nvsram_get_dword(nvsram, offset);
+	return 0xFFFFFFFFu;
+}
+
+// The window is device memory: each byte is one volatile access, so the
+// compiler can neither merge the four into a wider access, reorder them, drop
+// one nor serve a load from an earlier copy. The most significant byte comes
+// first, whatever the host's byte order.
+void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
+{
+	volatile u8_t *word = nvsram + offset * 4u;
+
+	word[0] = static_cast<u8_t>(data >> 24);
+	word[1] = static_cast<u8_t>(data >> 16);
+	word[2] = static_cast<u8_t>(data >> 8);
+	word[3] = static_cast<u8_t>(data);
+}
+
+u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset)
+{
+	const volatile u8_t *word = nvsram + offset * 4u;
+
+	// Each byte is widened to u32_t before shifting, so a top bit never
+	// passes through a signed int.
+	u32_t data = word[0];
+	for (u32_t i = 1; i < 4; i++)
+		data = (data << 8) | u32_t{word[i]};
+	return data;
+}
