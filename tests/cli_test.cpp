@@ -8,13 +8,29 @@
 
 namespace {
 
-const std::string banner = "\nCAUTION: This tool modifies onboard stored values. Using incorrect\n"
-			   "values may cause the board to not function properly\n\n"
-			   "Usage: nvrst <device file> <cmd> [arguments]\n"
-			   "Commands:";
+// The one usage snapshot: the default text is its first eight lines.
+const std::string full_usage = "\n"
+			       "CAUTION: This tool modifies onboard stored values. Using incorrect\n"
+			       "values may cause the board to not function properly\n"
+			       "\n"
+			       "Usage: nvrst <device file> <cmd> [arguments]\n"
+			       "Commands:\n"
+			       "\tvmin \n"
+			       "\t- Reset calibrated minimum charging voltage\n"
+			       "\n"
+			       "\tvtrim \n"
+			       "\t- Reset calibrated trim voltage\n"
+			       "\n"
+			       "\tcap <capacitor value>\n"
+			       "\t- Set capacitance value\n"
+			       "\n"
+			       "\tdumpall \n"
+			       "\t- dump all stored values\n"
+			       "\n"
+			       "\thidden \n"
+			       "\t- print all/hidden commands\n";
+const std::string default_usage = full_usage.substr(0, full_usage.find("\n\n\tvtrim") + 1);
 const std::string hidden_entry = "\n\thidden \n\t- print all/hidden commands\n";
-const std::string default_usage = banner;
-const std::string full_usage = banner + hidden_entry;
 
 struct cli_case {
 	const char *name;
@@ -54,11 +70,16 @@ TEST(CommandLine, MatchesWholeCaseSensitiveWordsOnly)
 		{"upper-case long word", {"/dev/zero", "HIDDEN"}, "", "Unknown command 'HIDDEN'\n", 255},
 		{"lower-case short word", {"/dev/zero", "h"}, "", "Unknown command 'h'\n", 255},
 		{"abbreviation", {"/dev/zero", "hid"}, "", "Unknown command 'hid'\n", 255},
+		{"abbreviated long word", {"/dev/zero", "dumpal"}, "", "Unknown command 'dumpal'\n", 255},
+		{"upper-case visible word", {"/dev/zero", "VMIN"}, "", "Unknown command 'VMIN'\n", 255},
 		{"longer word", {"/dev/zero", "hiddenx"}, "", "Unknown command 'hiddenx'\n", 255},
 		{"empty word", {"/dev/zero", ""}, "", "Unknown command ''\n", 255},
 	};
 	for (const cli_case &c : cases)
 		expect_run(c, run_nvrst(c.args));
+
+	scratch_dir dir;
+	expect_run({"on the emulated board", {}, full_usage, "", 0}, run_on_board(dir / "board.img", {"hidden"}));
 }
 
 TEST(CommandLine, RefusesWrongArgumentCountWithTheWordAsTyped)

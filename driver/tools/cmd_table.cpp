@@ -8,8 +8,14 @@
 #include <iterator>
 #include <string_view>
 
+const char *g_cmd_string = "nvrst";
+
 // Table order is both the matching order and the listing order.
 constexpr cmd_option_t g_cmds[] = {
+	{"vmin", "vmin", "Reset calibrated minimum charging voltage", "", nv_rst_vmin, 0, 1, 0},
+	{"vtrim", "vtrim", "Reset calibrated trim voltage", "", nv_rst_vtrim, 0, 1, 1},
+	{"cap", "cap", "Set capacitance value", "<capacitor value>", nv_set_cap, 1, 1, 1},
+	{"dumpall", "dump", "dump all stored values", "", nv_dump_all, 0, 0, 1},
 	{"hidden", "H", "print all/hidden commands", "", nv_print_hidden, 0, 0, 1},
 };
 constexpr int g_nr_cmds = static_cast<int>(std::size(g_cmds));

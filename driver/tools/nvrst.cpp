@@ -6,14 +6,36 @@
 #include "nvrst.h"
 #include "nvsram.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-const char *g_cmd_string = "nvrst";
-const char *g_dev_fname;
-int g_devfd = -1;
-u8_t *g_nvsram;
+// With a standard descriptor closed, the device would be opened in its place
+// and messages meant for the operator would be written into the board. Each
+// closed one is taken by /dev/null opened read-only: writes to it still fail,
+// as they would on the closed descriptor, and the failure is reported.
+static void hold_std_descriptors()
+{
+	for (int fd = 0; fd <= 2; fd++) {
+		if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+			open("/dev/null", O_RDONLY);
+	}
+}
+
+// Output that never reached standard output (a full disk, a closed
+// descriptor) must not pass for success. Returns -1 after saying so.
+[[nodiscard]] static int check_output()
+{
+	if (fflush(stdout) == 0 && !ferror(stdout))
+		return 0;
+	const int err = errno;
+	fputs("Failed to write output\n", stderr);
+	errno = err;
+	perror("write");
+	return -1;
+}
 
 int main(int argc, char *argv[])
 {
@@ -23,6 +45,7 @@ int main(int argc, char *argv[])
 	// An empty argument vector leaves the default name for the usage line.
 	if (argc > 0)
 		g_cmd_string = argv[0];
+	hold_std_descriptors();
 
 	if (argc <= 2) {
 		print_usage(0);
@@ -57,5 +80,9 @@ int main(int argc, char *argv[])
 
 	munmap(g_nvsram, NVSRAM_WINDOW_SIZE);
 	close(g_devfd);
+
+	// A store already made stays made; only the status tells of the loss.
+	if (check_output() != 0)
+		ret = -1;
 	return ret;
 }

@@ -29,10 +29,7 @@ inline constexpr unsigned CMD_NAME_MAX = 64;
 extern const cmd_option_t g_cmds[];
 extern const int g_nr_cmds;
 
-extern const char *g_cmd_string; // program name as invoked
-extern const char *g_dev_fname;  // device path
-extern int g_devfd;              // descriptor of the device node
-extern u8_t *g_nvsram;           // base of the mapped NVSRAM window
+extern const char *g_cmd_string; // program name as invoked, for the usage line
 
 // Returns -1 when cmd is not a word of row idx and 0 when it is and argc - 1
 // arguments are within the row's bounds. Otherwise it prints the complaint and
@@ -40,6 +37,15 @@ extern u8_t *g_nvsram;           // base of the mapped NVSRAM window
 [[nodiscard]] int check_cmd(u32_t idx, const char *cmd, int argc);
 void print_cmd_usage(u32_t cmd_idx, int print_hidden);
 void print_usage(int print_hidden);
+
+// How an argument word reads as a number. Only whole words are numbers: 0, a
+// decimal number without a leading zero, 0x or 0X and hexadecimal digits, or 0
+// and octal digits. No sign, blank or trailing character is allowed.
+enum nv_number_t { NV_NUMBER_OK, NV_NUMBER_MALFORMED, NV_NUMBER_TOO_LARGE };
+
+// Converts word into *value. NV_NUMBER_TOO_LARGE: a well-formed number above
+// 0xFFFFFFFF, of any length. *value is set only with NV_NUMBER_OK.
+[[nodiscard]] nv_number_t nv_parse_number(const char *word, u32_t *value);
 
 int nv_rst_vmin(int argc, char *argv[]);
 int nv_rst_vtrim(int argc, char *argv[]);

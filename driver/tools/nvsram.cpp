@@ -6,6 +6,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+const char *g_dev_fname;
+int g_devfd = -1;
+u8_t *g_nvsram;
+
 int open_dev_file(const char *devfile, int *devfd)
 {
 	struct stat devstat = {};

@@ -20,6 +20,12 @@ inline constexpr u32_t NV_WORD_CAP = 265;
 inline constexpr u32_t NV_WORD_VTRIM = 271;
 inline constexpr u32_t NV_WORD_VMIN = 272;
 
+// Set up by main for the run: the device path, its descriptor and the base of
+// the mapped window. Handlers use only the window base.
+extern const char *g_dev_fname;
+extern int g_devfd;
+extern u8_t *g_nvsram;
+
 static_assert(NVSRAM_LAST_WORD * 4 + 3 < NVSRAM_WINDOW_SIZE, "parameter area lies inside the window");
 
 // Checks that devfile is a character device (following symbolic links) and
