@@ -37,12 +37,13 @@ std::string distinct_dump()
 testing::AssertionResult same_image(const std::string &actual, const std::string &expected)
 {
 	if (actual.size() != expected.size())
-		return testing::AssertionFailure() << "image size " << actual.size() << ", expected " << expected.size();
+		return testing::AssertionFailure()
+		       << "image size " << actual.size() << ", expected " << expected.size();
 	for (std::size_t i = 0; i < actual.size(); i++) {
 		if (actual[i] != expected[i])
 			return testing::AssertionFailure()
-			       << "window byte 0x" << std::hex << i - window_offset << " is 0x"
-			       << (actual[i] & 0xff) << ", expected 0x" << (expected[i] & 0xff);
+			       << "window byte 0x" << std::hex << i - window_offset << " is 0x" << (actual[i] & 0xff)
+			       << ", expected 0x" << (expected[i] & 0xff);
 	}
 	return testing::AssertionSuccess();
 }
@@ -86,6 +87,7 @@ const std::string lost = "Failed to write output\n";
 TEST(Calibration, StoresAcceptedValuesAtTheirWord)
 {
 	using namespace std::string_literals;
+	// clang-format off
 	run_cases({
 		{"vmin lowest", {"vmin", "4500"}, "Setting minimum charging voltage to 4500 mV\n", "", 0, 0x440,
 		 "\x00\x00\x11\x94"s},
@@ -104,10 +106,12 @@ TEST(Calibration, StoresAcceptedValuesAtTheirWord)
 		{"cap zero", {"cap", "0"}, "Setting capacitance to 0 F\n", "", 0, 0x424, "\x00\x00\x00\x00"s},
 		{"cap octal", {"cap", "010"}, "Setting capacitance to 8 F\n", "", 0, 0x424, "\x00\x00\x00\x08"s},
 	});
+	// clang-format on
 }
 
 TEST(Calibration, RefusedValuesLeaveTheBoardUntouched)
 {
+	// clang-format off
 	run_cases({
 		{"vmin below", {"vmin", "4499"}, "", range_vmin, 255},
 		{"vmin above", {"vmin", "5101"}, "", range_vmin, 255},
@@ -129,10 +133,12 @@ TEST(Calibration, RefusedValuesLeaveTheBoardUntouched)
 		{"cap not octal", {"cap", "08"}, "", "Invalid number '08'\n", 255},
 		{"cap bare prefix", {"cap", "0x"}, "", "Invalid number '0x'\n", 255},
 	});
+	// clang-format on
 }
 
 TEST(Calibration, WrongArgumentCountsWriteNothing)
 {
+	// clang-format off
 	run_cases({
 		{"vmin two values", {"vmin", "4500", "4600"}, "\n\tvmin \n\t- Reset calibrated minimum charging voltage\n",
 		 "Too many arguments for vmin\n", 1},
@@ -143,16 +149,19 @@ TEST(Calibration, WrongArgumentCountsWriteNothing)
 		{"dump with a word", {"dump", "x"}, "\n\tdumpall \n\t- dump all stored values\n",
 		 "Too many arguments for dump\n", 1},
 	});
+	// clang-format on
 }
 
 TEST(Dump, ShowsEveryWordOfTheAreaAndChangesNothing)
 {
 	const std::string dump = distinct_dump();
 	ASSERT_EQ(dump.substr(0, 42), "[256] : FFFFFFFF\n[257] : C0DE0101\n[258] : ");
+	// clang-format off
 	run_cases({
 		{"long word", {"dumpall"}, dump, "", 0},
 		{"short word", {"dump"}, dump, "", 0},
 	});
+	// clang-format on
 }
 
 TEST(Dump, ShowsWhatEachCommandStored)
@@ -174,7 +183,8 @@ TEST(Dump, ShowsWhatEachCommandStored)
 	// Only the trim and capacitance words left the erased state.
 	const std::string dump = run_on_board(image, {"dump"}).out;
 	std::size_t erased = 0;
-	for (std::size_t at = dump.find(": FFFFFFFF\n"); at != std::string::npos; at = dump.find(": FFFFFFFF\n", at + 1))
+	for (std::size_t at = dump.find(": FFFFFFFF\n"); at != std::string::npos;
+	     at = dump.find(": FFFFFFFF\n", at + 1))
 		erased++;
 	EXPECT_EQ(erased, 126u);
 }
@@ -183,6 +193,7 @@ TEST(Output, LostOutputEndsWithAFailure)
 {
 	using namespace std::string_literals;
 	const run_options full{"/dev/full"}, closed{"-"};
+	// clang-format off
 	run_cases({
 		{"dump to a full disk", {"dump"}, "", lost + "write: No space left on device\n", 255, 0, "", full},
 		{"dump to a closed descriptor", {"dump"}, "", lost + "write: Bad file descriptor\n", 255, 0, "", closed},
@@ -193,6 +204,7 @@ TEST(Output, LostOutputEndsWithAFailure)
 		{"listing never reaches the board", {"vmin", "4500", "4600"}, "", "Too many arguments for vmin\n", 1, 0,
 		 "", closed},
 	});
+	// clang-format on
 }
 
 } // namespace

@@ -123,8 +123,8 @@ inline run_result run_on_board(const std::string &image, const std::vector<std::
 	return run_program(on_board_bin, argv, opt);
 }
 
-#define SKIP_WITHOUT(program)                                                                  \
-	do {                                                                                   \
-		if (!on_path(program))                                                         \
-			GTEST_SKIP() << program << " is not installed";                        \
+#define SKIP_WITHOUT(program)                                                                                          \
+	do {                                                                                                           \
+		if (!on_path(program))                                                                                 \
+			GTEST_SKIP() << program << " is not installed";                                                \
 	} while (0)

@@ -29,6 +29,7 @@ TEST(WordStore, StoresBigEndianWithinTheAccessibleRangeOnly)
 		std::size_t byte; // first window byte written, or 0 for none
 		std::array<u8_t, 4> bytes;
 	};
+	// clang-format off
 	const store_case cases[] = {
 		{272, 4500, 0x440, {0x00, 0x00, 0x11, 0x94}},
 		{272, 0xFFFFFFFF, 0x440, {0xFF, 0xFF, 0xFF, 0xFF}},
@@ -41,6 +42,7 @@ TEST(WordStore, StoresBigEndianWithinTheAccessibleRangeOnly)
 		{0x40000000 + 272, 0x12345678, 0, {}}, // byte address wraps to 0x440
 		{0xFFFFFFFF, 0x12345678, 0, {}},
 	};
+	// clang-format on
 	for (const store_case &c : cases) {
 		SCOPED_TRACE(testing::Message() << "word " << c.offset << " = " << c.data);
 		window_t w = patterned_window();
@@ -66,7 +68,8 @@ TEST(WordStore, LoadsBigEndianAndShowsWordsOutsideTheRangeAsAllOnes)
 	put(0x600, {0x00, 0x00, 0x00, 0x01}); // word 384
 
 	const std::pair<u32_t, u32_t> cases[] = {
-		{256, 0xFFFFFFFF}, {257, 0x80010203}, {272, 4500}, {383, 0xFEDCBA98}, {384, 0xFFFFFFFF}, {0, 0xFFFFFFFF},
+		{256, 0xFFFFFFFF}, {257, 0x80010203}, {272, 4500},
+		{383, 0xFEDCBA98}, {384, 0xFFFFFFFF}, {0, 0xFFFFFFFF},
 	};
 	for (const auto &[offset, value] : cases) {
 		SCOPED_TRACE(offset);
@@ -85,6 +88,7 @@ TEST(ArgumentNumbers, AcceptsWholeDecimalHexadecimalAndOctalWordsOnly)
 		nv_number_t result;
 		u32_t value;
 	};
+	// clang-format off
 	const number_case cases[] = {
 		{"0", NV_NUMBER_OK, 0},
 		{"4500", NV_NUMBER_OK, 4500},
@@ -118,6 +122,7 @@ TEST(ArgumentNumbers, AcceptsWholeDecimalHexadecimalAndOctalWordsOnly)
 		{"4,500", NV_NUMBER_MALFORMED, 0},
 		{"0b101", NV_NUMBER_MALFORMED, 0},
 	};
+	// clang-format on
 	for (const number_case &c : cases) {
 		SCOPED_TRACE(c.word);
 		u32_t value = 0x5A5A5A5A;

@@ -2,6 +2,7 @@
 // check, and the usage listing that walks the same table.
 #include "nvrst.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,36 +23,23 @@ constexpr int g_nr_cmds = static_cast<int>(std::size(g_cmds));
 
 // The bounded compare is whole-word equality only while every word is
 // shorter than the bound.
-static constexpr bool words_fit_compare()
-{
-	for (const cmd_option_t &row : g_cmds) {
-		if (std::string_view(row.long_cmd).size() >= CMD_NAME_MAX ||
-		    std::string_view(row.short_cmd).size() >= CMD_NAME_MAX)
-			return false;
-	}
-	return true;
-}
-static_assert(words_fit_compare(), "command words must be shorter than CMD_NAME_MAX");
-
-static constexpr bool bounds_ordered()
-{
-	for (const cmd_option_t &row : g_cmds) {
-		if (row.min_args > row.max_args)
-			return false;
-	}
-	return true;
-}
-static_assert(bounds_ordered(), "each row's min_args must not exceed its max_args");
+static_assert(std::ranges::all_of(g_cmds,
+				  [](const cmd_option_t &row) {
+					  return std::string_view(row.long_cmd).size() < CMD_NAME_MAX &&
+						 std::string_view(row.short_cmd).size() < CMD_NAME_MAX;
+				  }),
+	      "command words must be shorter than CMD_NAME_MAX");
+static_assert(std::ranges::all_of(g_cmds, [](const cmd_option_t &row) { return row.min_args <= row.max_args; }),
+	      "each row's min_args must not exceed its max_args");
 
 int check_cmd(u32_t idx, const char *cmd, int argc)
 {
 	const cmd_option_t &row = g_cmds[idx];
 
-	if (strncmp(cmd, row.long_cmd, CMD_NAME_MAX) != 0 &&
-	    strncmp(cmd, row.short_cmd, CMD_NAME_MAX) != 0)
+	if (strncmp(cmd, row.long_cmd, CMD_NAME_MAX) != 0 && strncmp(cmd, row.short_cmd, CMD_NAME_MAX) != 0)
 		return -1;
 
-	const u32_t n = static_cast<u32_t>(argc - 1);
+	const auto n = static_cast<u32_t>(argc - 1);
 	if (n < row.min_args) {
 		fprintf(stderr, "Too few arguments for %s\n", cmd);
 		print_cmd_usage(idx, 1);

@@ -13,7 +13,7 @@ static constexpr u32_t VTRIM_HIGH = 75;                   // mV
 static constexpr u32_t CAP_HIGH = 80;                     // F
 
 // Written by a reset: an erased minimum voltage and no trim.
-static constexpr u32_t VMIN_RESET = 0xFFFFFFFFu;
+static constexpr u32_t VMIN_RESET = 0xFFFFFFFFU;
 static constexpr u32_t VTRIM_RESET = 0;
 
 static constexpr bool is_digit_of(char c, int base)
@@ -48,7 +48,7 @@ nv_number_t nv_parse_number(const char *word, u32_t *value)
 	// The word is now exactly what strtoull's automatic base reads whole;
 	// what remains is its size. Beyond 64 bits it yields all ones.
 	const unsigned long long v = strtoull(word, nullptr, 0);
-	if (v > 0xFFFFFFFFull)
+	if (v > 0xFFFFFFFFULL)
 		return NV_NUMBER_TOO_LARGE;
 	*value = static_cast<u32_t>(v);
 	return NV_NUMBER_OK;

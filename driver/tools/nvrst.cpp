@@ -56,8 +56,8 @@ int main(int argc, char *argv[])
 	if (open_dev_file(g_dev_fname, &g_devfd) != 0)
 		return -1;
 
-	void *window = mmap(nullptr, NVSRAM_WINDOW_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_devfd,
-			    NVSRAM_WINDOW_OFFSET);
+	void *window =
+		mmap(nullptr, NVSRAM_WINDOW_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, g_devfd, NVSRAM_WINDOW_OFFSET);
 	if (window == MAP_FAILED) {
 		puts("mmap error");
 		close(g_devfd);

@@ -52,7 +52,7 @@ u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
 {
 	if (nvsram_accessible(offset))
 		return nvsram_get_dword(nvsram, offset);
-	return 0xFFFFFFFFu;
+	return 0xFFFFFFFFU;
 }
 
 // The window is device memory: each byte is one volatile access, so the
@@ -61,7 +61,8 @@ u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
 // first, whatever the host's byte order.
 void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 {
-	volatile u8_t *word = nvsram + offset * 4u;
+	const u32_t byte = offset * 4U;
+	volatile u8_t *word = nvsram + byte;
 
 	word[0] = static_cast<u8_t>(data >> 24);
 	word[1] = static_cast<u8_t>(data >> 16);
@@ -71,7 +72,8 @@ void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 
 u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset)
 {
-	const volatile u8_t *word = nvsram + offset * 4u;
+	const u32_t byte = offset * 4U;
+	const volatile u8_t *word = nvsram + byte;
 
 	// Each byte is widened to u32_t before shifting, so a top bit never
 	// passes through a signed int.
