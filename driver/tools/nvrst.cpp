@@ -15,13 +15,17 @@
 // With a standard descriptor closed, the device would be opened in its place
 // and messages meant for the operator would be written into the board. Each
 // closed one is taken by /dev/null opened read-only: writes to it still fail,
-// as they would on the closed descriptor, and the failure is reported.
+// as they would on the closed descriptor, and the failure is reported. open()
+// returns the lowest free descriptor, so the first one above 2 ends the loop.
 static void hold_std_descriptors()
 {
-	for (int fd = 0; fd <= 2; fd++) {
-		if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
-			open("/dev/null", O_RDONLY);
+	int fd = 0;
+	while (fd <= 2) {
+		fd = open("/dev/null", O_RDONLY);
+		if (fd < 0)
+			return;
 	}
+	close(fd);
 }
 
 // Output that never reached standard output (a full disk, a closed
