@@ -162,23 +162,24 @@ TEST(RunOrder, OpensAndMapsBeforeLookingAtTheWordAndUnmapsBeforeClosing)
 
 	std::istringstream lines(read_file(log));
 	std::vector<std::string> calls;
-	std::string fd = "?", addr = "?";
+	std::string fd = "?";
+	std::string addr = "?";
 	std::smatch m;
 	for (std::string line; std::getline(lines, line);) {
 		if (std::regex_search(line, m, std::regex(R"(^open(at)?\(.*"/dev/zero", ([^)]*)\)\s+= (\d+))"))) {
 			fd = m[3];
-			calls.push_back("open " + m[2].str());
+			calls.emplace_back("open " + m[2].str());
 		} else if (std::regex_search(line, m, std::regex(R"(^(\w*stat\w*)\(.*"/dev/zero")"))) {
-			calls.push_back("stat");
+			calls.emplace_back("stat");
 		} else if (std::regex_search(line, m, std::regex(R"(^mmap\((.*), )" + fd + R"(, (\w+)\)\s+= (\w+))"))) {
 			addr = m[3];
-			calls.push_back("mmap " + m[1].str() + " offset " + m[2].str());
+			calls.emplace_back("mmap " + m[1].str() + " offset " + m[2].str());
 		} else if (std::regex_search(line, m, std::regex(R"(^write\(2, "Unknown command)"))) {
-			calls.push_back("message");
+			calls.emplace_back("message");
 		} else if (std::regex_search(line, m, std::regex("^munmap\\(" + addr + ", (\\d+)\\)"))) {
-			calls.push_back("munmap " + m[1].str());
+			calls.emplace_back("munmap " + m[1].str());
 		} else if (line.rfind("close(" + fd + ")", 0) == 0) {
-			calls.push_back("close");
+			calls.emplace_back("close");
 		}
 	}
 	// clang-format off

@@ -12,7 +12,7 @@ std::string distinct_board()
 {
 	std::string image(board_image_size, '\xff');
 	for (unsigned i = 256; i <= 383; i++) {
-		const std::size_t at = window_offset + 4 * i;
+		const std::size_t at = window_offset + 4 * std::size_t{i};
 		image[at] = '\xc0';
 		image[at + 1] = '\xde';
 		image[at + 2] = static_cast<char>(i >> 8);
@@ -27,7 +27,7 @@ std::string distinct_dump()
 	std::string dump;
 	char line[32];
 	for (unsigned i = 256; i <= 383; i++) {
-		std::snprintf(line, sizeof line, "[%u] : %08X\n", i, i == 256 ? 0xFFFFFFFFu : 0xC0DE0000u + i);
+		std::snprintf(line, sizeof line, "[%u] : %08X\n", i, i == 256 ? 0xFFFFFFFFU : 0xC0DE0000U + i);
 		dump += line;
 	}
 	return dump;
@@ -175,13 +175,14 @@ TEST(Dump, ShowsWhatEachCommandStored)
 	for (std::size_t at = dump.find(": FFFFFFFF\n"); at != std::string::npos;
 	     at = dump.find(": FFFFFFFF\n", at + 1))
 		erased++;
-	EXPECT_EQ(erased, 126u);
+	EXPECT_EQ(erased, 126U);
 }
 
 TEST(Output, LostOutputEndsWithAFailure)
 {
 	using namespace std::string_literals;
-	const run_options full{"/dev/full"}, closed{"-"};
+	const run_options full{"/dev/full"};
+	const run_options closed{"-"};
 	// clang-format off
 	run_cases({
 		{"dump to a full disk", {"dump"}, "", lost + "write: No space left on device\n", 255, 0, "", full},

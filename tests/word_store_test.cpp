@@ -78,7 +78,7 @@ TEST(WordStore, LoadsBigEndianAndShowsWordsOutsideTheRangeAsAllOnes)
 
 	// A stored word reads back as stored, top bit included.
 	nvsram_set(w.data(), 300, 0xC0DE8001);
-	EXPECT_EQ(nvsram_get(w.data(), 300), 0xC0DE8001u);
+	EXPECT_EQ(nvsram_get(w.data(), 300), 0xC0DE8001U);
 }
 
 TEST(ArgumentNumbers, AcceptsWholeDecimalHexadecimalAndOctalWordsOnly)
