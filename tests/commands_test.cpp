@@ -68,9 +68,7 @@ void run_cases(const std::vector<board_case> &cases)
 		SCOPED_TRACE(c.name);
 		write_file(image, before);
 		const run_result r = run_on_board(image, c.args, c.opt);
-		EXPECT_EQ(r.out, c.out);
-		EXPECT_EQ(r.err, c.err);
-		EXPECT_EQ(r.status, c.status);
+		expect_run(r, c.out, c.err, c.status);
 
 		std::string expected = before;
 		if (c.word_byte != 0)

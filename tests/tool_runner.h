@@ -123,6 +123,14 @@ inline run_result run_on_board(const std::string &image, const std::vector<std::
 	return run_program(on_board_bin, argv, opt);
 }
 
+// The run printed exactly `out` and `err` and ended with `status`.
+inline void expect_run(const run_result &r, const std::string &out, const std::string &err, int status)
+{
+	EXPECT_EQ(r.out, out);
+	EXPECT_EQ(r.err, err);
+	EXPECT_EQ(r.status, status);
+}
+
 #define SKIP_WITHOUT(program)                                                                                          \
 	do {                                                                                                           \
 		if (!on_path(program))                                                                                 \
