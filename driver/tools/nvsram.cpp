@@ -2,13 +2,45 @@
 // word accessors on the mapped NVSRAM window.
 #include "nvsram.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 const char *g_dev_fname;
 int g_devfd = -1;
 u8_t *g_nvsram;
+
+// A run that holds the device gets this long to finish before another gives
+// up on it: runs take milliseconds, so only a stuck one lasts that long.
+static constexpr int LOCK_WAIT_SECONDS = 5;
+static constexpr int LOCK_POLL_MS = 20;
+
+// Takes the exclusive lock that keeps a second run off the device until this
+// one closes it. Returns 0, or -1 after saying why.
+[[nodiscard]] static int lock_dev_file(const char *devfile, int devfd)
+{
+	const timespec poll = {0, LOCK_POLL_MS * 1'000'000L};
+
+	for (int waited_ms = 0; flock(devfd, LOCK_EX | LOCK_NB) != 0; waited_ms += LOCK_POLL_MS) {
+		if (errno != EWOULDBLOCK) {
+			fprintf(stderr, "Failed to lock device: %s\n", devfile);
+			perror("flock");
+			return -1;
+		}
+		if (waited_ms >= LOCK_WAIT_SECONDS * 1000) {
+			fprintf(stderr, "Device %s is in use by another process; gave up after %d seconds\n", devfile,
+				LOCK_WAIT_SECONDS);
+			return -1;
+		}
+		nanosleep(&poll, nullptr);
+	}
+	return 0;
+}
 
 int open_dev_file(const char *devfile, int *devfd)
 {
@@ -30,6 +62,20 @@ int open_dev_file(const char *devfile, int *devfd)
 	if (*devfd < 0) {
 		fprintf(stderr, "Failed to open device: %s\n", devfile);
 		perror("open");
+		return -1;
+	}
+
+	// The path may have been swapped for another file since it was checked
+	// (a link replaced in a directory someone else can write): the opened
+	// file must be the one that was checked.
+	struct stat opened = {};
+	if (fstat(*devfd, &opened) != 0 || opened.st_dev != devstat.st_dev || opened.st_ino != devstat.st_ino) {
+		fprintf(stderr, "File %s changed while it was being opened\n", devfile);
+		close(*devfd);
+		return -1;
+	}
+	if (lock_dev_file(devfile, *devfd) != 0) {
+		close(*devfd);
 		return -1;
 	}
 	return 0;
@@ -59,15 +105,27 @@ u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
 // compiler can neither merge the four into a wider access, reorder them, drop
 // one nor serve a load from an earlier copy. The most significant byte comes
 // first, whatever the host's byte order.
+//
+// A signal between two bytes (an operator's Ctrl-C, a hangup) would end the
+// run with the word half old, half new, so every signal that can be held
+// back waits until the last byte is stored. SIGBUS and SIGSEGV stay open: a
+// fault signal that is blocked kills the process outright.
 void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 {
 	const u32_t byte = offset * 4U;
 	volatile u8_t *word = nvsram + byte;
+	sigset_t held;
+	sigset_t before;
 
+	sigfillset(&held);
+	sigdelset(&held, SIGBUS);
+	sigdelset(&held, SIGSEGV);
+	sigprocmask(SIG_BLOCK, &held, &before);
 	word[0] = static_cast<u8_t>(data >> 24);
 	word[1] = static_cast<u8_t>(data >> 16);
 	word[2] = static_cast<u8_t>(data >> 8);
 	word[3] = static_cast<u8_t>(data);
+	sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset)

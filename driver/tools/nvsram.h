@@ -28,9 +28,11 @@ extern u8_t *g_nvsram;
 
 static_assert(NVSRAM_LAST_WORD * 4 + 3 < NVSRAM_WINDOW_SIZE, "parameter area lies inside the window");
 
-// Checks that devfile is a character device (following symbolic links) and
-// opens it for reading and writing; the descriptor goes to *devfd. Returns 0,
-// or nonzero after printing why on standard error.
+// Checks that devfile is a character device (following symbolic links),
+// opens it for reading and writing, makes sure the opened file is the checked
+// one and takes the device's exclusive lock, waiting a few seconds at most
+// for another run to finish; the descriptor goes to *devfd. Returns 0, or
+// nonzero after printing why on standard error (and closing what it opened).
 [[nodiscard]] int open_dev_file(const char *devfile, int *devfd);
 
 // Range-guarded accessors: only words 257 to 383 are touched. A store outside
@@ -39,6 +41,7 @@ void nvsram_set(u8_t *nvsram, u32_t offset, u32_t data);
 [[nodiscard]] u32_t nvsram_get(const u8_t *nvsram, u32_t offset);
 
 // Unguarded big-endian store and load of word `offset`, one byte-wide volatile
-// access per byte in ascending address order.
+// access per byte in ascending address order. A store is never cut short by
+// a signal that can be held back.
 void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data);
 [[nodiscard]] u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset);
