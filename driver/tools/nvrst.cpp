@@ -7,6 +7,8 @@
 #include "nvsram.h"
 
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -41,9 +43,39 @@ static void hold_std_descriptors()
 	return -1;
 }
 
+// Finds the row of the command word (argv[2]) and runs its handler with the
+// words after it. Returns the handler's result, or -1 for an unknown word.
+static int dispatch(int argc, char *argv[])
+{
+	const char *cmd = argv[2];
+	const int n = argc - 2;
+	int ret = -1;
+	u32_t i;
+
+	for (i = 0; i < static_cast<u32_t>(g_nr_cmds); i++) {
+		if (check_cmd(i, cmd, n) == 0) {
+			ret = g_cmds[i].do_cmd(n - 1, &argv[3]);
+			break;
+		}
+	}
+	if (i == static_cast<u32_t>(g_nr_cmds))
+		fprintf(stderr, "Unknown command '%s'\n", cmd);
+	return ret;
+}
+
+// A device that maps the window without backing it with memory (a driver
+// that maps less, or a device that is no board at all) raises SIGBUS on the
+// first access. The run then ends as a failure of the device, with what was
+// printed before still printed, instead of dying.
+static sigjmp_buf g_window_fault;
+
+static void on_window_fault(int)
+{
+	siglongjmp(g_window_fault, 1);
+}
+
 int main(int argc, char *argv[])
 {
-	u32_t i;
 	int ret;
 
 	// An empty argument vector leaves the default name for the usage line.
@@ -70,17 +102,15 @@ int main(int argc, char *argv[])
 	g_nvsram = static_cast<u8_t *>(window);
 
 	// The device is open and mapped before the command word is examined.
-	const char *cmd = argv[2];
-	const int n = argc - 2;
-	ret = -1;
-	for (i = 0; i < static_cast<u32_t>(g_nr_cmds); i++) {
-		if (check_cmd(i, cmd, n) == 0) {
-			ret = g_cmds[i].do_cmd(n - 1, &argv[3]);
-			break;
-		}
+	if (sigsetjmp(g_window_fault, 1) == 0) {
+		struct sigaction fault = {};
+		fault.sa_handler = on_window_fault;
+		sigaction(SIGBUS, &fault, nullptr);
+		ret = dispatch(argc, argv);
+	} else {
+		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
+		ret = -1;
 	}
-	if (i == static_cast<u32_t>(g_nr_cmds))
-		fprintf(stderr, "Unknown command '%s'\n", cmd);
 
 	munmap(g_nvsram, NVSRAM_WINDOW_SIZE);
 	close(g_devfd);
