@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation (GNU layout) and the Debian package of nvrst.
 include(GNUInstallDirs)
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command table, matching of a command word with its argument-count
 // check, and the usage listing that walks the same table.
 #include "nvrst.h"

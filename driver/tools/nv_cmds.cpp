@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command handlers: setting and resetting the calibration words, and the dump
 // of the whole parameter area.
 #include "nvrst.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // nvrst: reads and writes the calibration values that the board keeps in its
 // NVSRAM, through the board driver's character device.
 //

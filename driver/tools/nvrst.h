@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command table, usage listing, command handlers and the process-wide state
 // that main sets up for them.
 #pragma once

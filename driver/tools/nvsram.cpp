@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device window and word store: checking and opening the device node, and the
 // word accessors on the mapped NVSRAM window.
 #include "nvsram.h"

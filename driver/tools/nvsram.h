@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device window and word store: where the NVSRAM window lies in the board
 // driver's device, where the calibration words lie in it, and the accessors
 // that read and write single big-endian 32-bit words.

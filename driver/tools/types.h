@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixed-width integer names shared by the nvrst units.
 #pragma once
 
