@@ -26,7 +26,14 @@ static constexpr bool is_digit_of(char c, int base)
 	return base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
 }
 
-nv_number_t nv_parse_number(const char *word, u32_t *value)
+// How an argument word reads as a number. Only whole words are numbers: 0, a
+// decimal number without a leading zero, 0x or 0X and hexadecimal digits, or 0
+// and octal digits. No sign, blank or trailing character is allowed.
+enum nv_number_t { NV_NUMBER_OK, NV_NUMBER_MALFORMED, NV_NUMBER_TOO_LARGE };
+
+// Converts word into *value. NV_NUMBER_TOO_LARGE: a well-formed number above
+// 0xFFFFFFFF, of any length. *value is set only with NV_NUMBER_OK.
+[[nodiscard]] static nv_number_t nv_parse_number(const char *word, u32_t *value)
 {
 	const std::string_view w(word);
 	std::string_view digits = w;

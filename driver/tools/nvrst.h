@@ -39,15 +39,6 @@ extern const char *g_cmd_string; // program name as invoked, for the usage line
 void print_cmd_usage(u32_t cmd_idx, int print_hidden);
 void print_usage(int print_hidden);
 
-// How an argument word reads as a number. Only whole words are numbers: 0, a
-// decimal number without a leading zero, 0x or 0X and hexadecimal digits, or 0
-// and octal digits. No sign, blank or trailing character is allowed.
-enum nv_number_t { NV_NUMBER_OK, NV_NUMBER_MALFORMED, NV_NUMBER_TOO_LARGE };
-
-// Converts word into *value. NV_NUMBER_TOO_LARGE: a well-formed number above
-// 0xFFFFFFFF, of any length. *value is set only with NV_NUMBER_OK.
-[[nodiscard]] nv_number_t nv_parse_number(const char *word, u32_t *value);
-
 int nv_rst_vmin(int argc, char *argv[]);
 int nv_rst_vtrim(int argc, char *argv[]);
 int nv_set_cap(int argc, char *argv[]);
