@@ -2,16 +2,43 @@
 # Installation (GNU layout) and the Debian package of nvrst.
 include(GNUInstallDirs)
 
-# Debian ships manual pages compressed.
-set(manpage ${PROJECT_BINARY_DIR}/nvrst.8.gz)
-add_custom_command(OUTPUT ${manpage}
-                   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/driver/tools/nvrst.8 > ${manpage}
-                   DEPENDS ${PROJECT_SOURCE_DIR}/driver/tools/nvrst.8 VERBATIM)
-add_custom_target(manpage ALL DEPENDS ${manpage})
+# Whatever the builder's umask, what is installed or packaged has the usual
+# permissions: directories 755, files 644, the program 755.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+
+# The manual page carries the project's version and the date of the commit
+# it was built from; Debian ships manual pages and changelogs compressed.
+string(TIMESTAMP NVRST_DATE "%Y-%m-%d" UTC)
+configure_file(${PROJECT_SOURCE_DIR}/driver/tools/nvrst.8.in ${PROJECT_BINARY_DIR}/nvrst.8 @ONLY)
+foreach(doc nvrst.8 changelog)
+  if(doc STREQUAL changelog)
+    set(source ${PROJECT_SOURCE_DIR}/changelog)
+  else()
+    set(source ${PROJECT_BINARY_DIR}/${doc})
+  endif()
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${doc}.gz COMMAND gzip -9nc ${source} > ${doc}.gz
+                     DEPENDS ${source} WORKING_DIRECTORY ${PROJECT_BINARY_DIR} VERBATIM)
+endforeach()
+add_custom_target(docs ALL DEPENDS ${PROJECT_BINARY_DIR}/nvrst.8.gz ${PROJECT_BINARY_DIR}/changelog.gz)
+
+# The licence as a machine-readable copyright file.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX REPLACE "^MIT License\n\nCopyright \\(c\\) ([^\n]*)\n\n" "" terms "${license}")
+set(holder ${CMAKE_MATCH_1})
+string(REGEX REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REGEX REPLACE "\n([^\n])" "\n \\1" terms "${terms}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright
+     "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\nUpstream-Name: nvrst\n\n"
+     "Files: *\nCopyright: ${holder}\nLicense: MIT\n ${terms}")
 
 # A hardware administration tool: sbin, section 8.
 install(TARGETS nvrst RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${PROJECT_BINARY_DIR}/nvrst.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${PROJECT_SOURCE_DIR}/driver/tools/nvrst.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME nvrst)
+install(FILES ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The package's architecture is the target's, also when cross-building.
 set(deb_arch_of_x86_64 amd64)
@@ -27,17 +54,25 @@ elseif(CMAKE_CROSSCOMPILING)
   message(FATAL_ERROR "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
 endif()
 
+# cpack runs later, maybe without SOURCE_DATE_EPOCH in its environment: it
+# takes the one this configuration used.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  file(WRITE ${PROJECT_BINARY_DIR}/cpack-epoch.cmake "set(ENV{SOURCE_DATE_EPOCH} $ENV{SOURCE_DATE_EPOCH})\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack-epoch.cmake)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nvrst)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# CPack writes the summary as the Description's first line and indents the
+# long description itself.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read and set the calibration values in a board's NVSRAM")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "read and set the calibration values in a board's NVSRAM
- nvrst maps the NVSRAM window of the board driver's character device and
- reads or writes the minimum charging voltage, the trim voltage and the
- capacitance stored there, or dumps the whole parameter area.
- .
- Caution: wrong values may stop the board from working.")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "nvrst maps the NVSRAM window of the board driver's character device and
+reads or writes the minimum charging voltage, the trim voltage and the
+capacitance stored there, or dumps the whole parameter area.
+
+Caution: wrong values may stop the board from working.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "nvrst developers <nvrst@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
