@@ -59,13 +59,12 @@ swapped() { debugged open_dev_file 'catch syscall openat' continue "shell ln -sf
 interrupted() { debugged nvsram_set_dword 'watch -l *(nvsram + offset * 4)' continue 'call (void) raise(15)' -- "$@"; }
 
 c() { # how, device and words, status, word=bytes, stdout, stderr
-	local how=$1 status=$3 change=$4 out=$5 err=$6 s
-	eval "set -- $2"
-	[[ (-n ${UMOCKDEV_DIR-} || " $* " != *" $B "*) && (-z $emu || $how == run*) ]] || { ((++skipped)) && return; }
+	local how=$1 status=$3 change=$4 s
 	rm -f "$T/skip" && ln -sfn /dev/zero "$T/link" && cp "$T/pristine" "$image" && cp "$T/pristine" "$T/board" &&
-		{ [ "$change" = - ] || printf "$(sed 's/../\\x&/g' <<<"${change#*=}")" |
-			dd of="$T/board" bs=1 seek=$((0x120000 + 4 * ${change%=*})) conv=notrunc status=none; }
-	printf %b "$out" >"$T/out.want" && printf %b "$err" >"$T/err.want"
+		printf %b "$5" >"$T/out.want" && printf %b "$6" >"$T/err.want" && eval "set -- $2"
+	[[ (-n ${UMOCKDEV_DIR-} || " $* " != *" $B "*) && (-z $emu || $how == run*) ]] || { ((++skipped)) && return; }
+	[ "$change" = - ] || printf "$(sed 's/../\\x&/g' <<<"${change#*=}")" |
+		dd of="$T/board" bs=1 seek=$((0x120000 + 4 * ${change%=*})) conv=notrunc status=none
 	(eval "$how \"\$@\"") >"$T/out" 2>"$T/err"
 	s=$?
 	if [ -s "$T/skip" ]; then
