@@ -55,8 +55,10 @@ debugged() { # gdb stops the tool in $1, runs the commands up to --, and lets it
 }
 # the link to /dev/zero is turned to the board's image between stat and open
 swapped() { debugged open_dev_file 'catch syscall openat' continue "shell ln -sfn '$image' '$T/link'" delete -- "$@"; }
-# SIGTERM arrives right after the first byte of the word is stored
-interrupted() { debugged nvsram_set_dword 'watch -l *(nvsram + offset * 4)' continue 'call (void) raise(15)' -- "$@"; }
+interrupted() { # SIGTERM arrives right after the first byte of the word is stored
+	readelf -S "$nvrst" | grep -q debug_info || skip "the watch needs debugging information"
+	debugged nvsram_set_dword 'watch -l *(nvsram + offset * 4)' continue 'call (void) raise(15)' -- "$@"
+}
 
 c() { # how, device and words, status, word=bytes, stdout, stderr
 	local how=$1 status=$3 change=$4 s
