@@ -87,11 +87,10 @@ c() { # how, device and words, status, word=bytes, stdout, stderr
 area=$(od -An -v -tx1 -j $((0x120400)) -N 512 "$T/pristine" | tr -d ' \n' | tr a-f A-F | fold -w8 |
 	awk 'NR == 1 { $0 = "FFFFFFFF" } { printf "[%d] : %s\\n", NR + 255, $0 }')
 e_vmin='\n\tvmin \n\t- Reset calibrated minimum charging voltage\n'
-e_cap='\n\tcap <capacitor value>\n\t- Set capacitance value\n'
-e_dump='\n\tdumpall \n\t- dump all stored values\n' e_h='\n\thidden \n\t- print all/hidden commands\n'
+e_cap='\n\tcap <capacitor value>\n\t- Set capacitance value\n' e_dump='\n\tdumpall \n\t- dump all stored values\n'
 u="\nCAUTION: This tool modifies onboard stored values. Using incorrect\nvalues may cause the board to not function"
 u+=" properly\n\nUsage: $nvrst <device file> <cmd> [arguments]\nCommands:$e_vmin"
-full_u="$u\n\tvtrim \n\t- Reset calibrated trim voltage\n$e_cap$e_dump$e_h"
+full_u="$u\n\tvtrim \n\t- Reset calibrated trim voltage\n$e_cap$e_dump\n\thidden \n\t- print all/hidden commands\n"
 vmin_set='Setting minimum charging voltage to 4500 mV\n' vmin_range='Voltage value out of range\n'
 bus="Device $Z failed on access to the NVSRAM window (bus error)\n" lost='Failed to write output\nwrite: '
 busy="Device $B is in use by another process; gave up after 5 seconds\n"
