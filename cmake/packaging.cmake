@@ -12,12 +12,8 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTOR
 # it was built from; Debian ships manual pages and changelogs compressed.
 string(TIMESTAMP NVRST_DATE "%Y-%m-%d" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/driver/tools/nvrst.8.in ${PROJECT_BINARY_DIR}/nvrst.8 @ONLY)
-foreach(doc nvrst.8 changelog)
-  if(doc STREQUAL changelog)
-    set(source ${PROJECT_SOURCE_DIR}/changelog)
-  else()
-    set(source ${PROJECT_BINARY_DIR}/${doc})
-  endif()
+foreach(source ${PROJECT_BINARY_DIR}/nvrst.8 ${PROJECT_SOURCE_DIR}/changelog)
+  get_filename_component(doc ${source} NAME)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/${doc}.gz COMMAND gzip -9nc ${source} > ${doc}.gz
                      DEPENDS ${source} WORKING_DIRECTORY ${PROJECT_BINARY_DIR} VERBATIM)
 endforeach()
