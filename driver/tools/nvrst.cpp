@@ -102,16 +102,30 @@ int main(int argc, char *argv[])
 	}
 	g_nvsram = static_cast<u8_t *>(window);
 
-	// The device is open and mapped before the command word is examined.
-	if (sigsetjmp(g_window_fault, 1) == 0) {
-		struct sigaction fault = {};
-		fault.sa_handler = on_window_fault;
-		sigaction(SIGBUS, &fault, nullptr);
+	// The device is open and mapped before the command word is examined. The
+	// bus-error handler and its jump point are live while the command runs
+	// and no longer: SIGBUS is held back until both are in place, is let
+	// through whatever mask the run inherited, and is held back again before
+	// the caller's action and mask are put back.
+	sigset_t bus;
+	sigset_t mask_before;
+	struct sigaction fault = {};
+	struct sigaction action_before = {};
+	sigemptyset(&bus);
+	sigaddset(&bus, SIGBUS);
+	fault.sa_handler = on_window_fault;
+	sigprocmask(SIG_BLOCK, &bus, &mask_before);
+	sigaction(SIGBUS, &fault, &action_before);
+	if (sigsetjmp(g_window_fault, 0) == 0) {
+		sigprocmask(SIG_UNBLOCK, &bus, nullptr);
 		ret = dispatch(argc, argv);
+		sigprocmask(SIG_BLOCK, &bus, nullptr);
 	} else {
 		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
 		ret = -1;
 	}
+	sigaction(SIGBUS, &action_before, nullptr);
+	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
 
 	munmap(g_nvsram, NVSRAM_WINDOW_SIZE);
 	close(g_devfd);
