@@ -15,71 +15,77 @@
 # every byte differs from its neighbours, so a store at the wrong place or
 # with the wrong byte shows.
 set -u
-nvrst=$1 image=$2 emu=${NVRST_EMULATOR-} B=/dev/nvsram0 Z=/dev/zero passed=0 failed=0 skipped=0
+nvrst=$1 image=$2 emu=${NVRST_EMULATOR-} B=/dev/nvsram0 Z=/dev/zero passed=0 failed=0 skipped=0 wrap=()
 T=$(mktemp -d "${TMPDIR:-/tmp}/nvrst-e2e.XXXXXX") && trap 'rm -rf "$T"' EXIT &&
 	perl -e 'print pack "C*", map { $_ % 251 } 0 .. 0x13FFFF' >"$T/pristine" ||
 	{ echo "cannot make the scratch files under ${TMPDIR:-/tmp}" && exit 1; }
 [ "$image" != - ] && image=$(realpath "$image") || image=$T/image
+# nodes of the suite's own: /dev/zero's twin, which no other program can hold locked, and one no driver backs
+mknod "$T/zero" c 1 5 2>/dev/null && mknod "$T/nodev" c 0 0 && head -c1 "$T/zero" >/dev/null 2>&1 && Z=$T/zero
 
 skip() { echo "$*" >"$T/skip" && exit; }
 need() { command -v "$1" >/dev/null || skip "$1 is not installed"; }
 run() { timeout 20 $emu "$nvrst" "$@"; } # a run that hangs fails its case
-unbuffered() { ldd "$nvrst" >/dev/null 2>&1 || skip "a static program" && stdbuf -o0 "$nvrst" "$@"; }
 few_fds() { ! grep -qa __asan_init "$nvrst" || skip "the sanitizer spins" && exec <&- && ulimit -n 3 && run "$@"; }
 block() { mknod "$T/block" b 7 0 2>/dev/null || skip "mknod is not allowed" && run "$@"; }
 nobody() { # root runs the tool as nobody, from a copy that nobody can reach
 	local as=() && [ -c /dev/kmsg ] || skip "no /dev/kmsg here"
 	[ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-	cp "$nvrst" "$T/nvrst" && chmod 755 "$T" && "${as[@]}" test -x "$T/nvrst" || skip "nobody cannot reach $T"
-	"${as[@]}" "$T/nvrst" "$@"
+	cp "$nvrst" "$T/nvrst" && chmod 755 "$T" && "${as[@]}" test -x "$T/nvrst" || skip "nobody cannot reach $T" &&
+		"${as[@]}" "$T/nvrst" "$@"
 }
-held() { # another run holds the board's lock for $1 s and stores 11111111 in word 272 as it ends
-	exec 9<"$image" && flock 9 || return
+held() { # another run holds the board's lock ($2: -s shared, -x exclusive) for $1 s and stores 11111111 in word 272 as it ends
+	exec 9<"$image" && flock "$2" 9 || return
 	{ sleep "$1" 9<&- && printf '\x11\x11\x11\x11' |
 		dd of="$image" bs=1 seek=$((0x120440)) conv=notrunc status=none && flock -u 9; } &
-	shift && run "$@"
-	set -- $? && wait && return "$1"
+	shift 2 && run "$@"; set -- $? && wait && return "$1"
 }
-traced() { # the window's mapping, its release and the device's close, as strace sees them
+traced() { # the device's open, the window's mapping, its release and the device's close, as strace sees them
 	need strace && export ASAN_OPTIONS=${ASAN_OPTIONS-}:detect_leaks=0 # LeakSanitizer cannot run under ptrace
-	env -u LD_PRELOAD strace -qq -o "$T/trace" -e trace=mmap,munmap,close "$nvrst" "$@" >/dev/null
-	set -- $? && sed -En '/0x120000\)/,$ { /ANONYMOUS/d; s/ *= .*//; s/\(0x[0-9a-f]+,/(window,/
+	env -u LD_PRELOAD strace -qq -o "$T/trace" -e trace=openat,mmap,munmap,close "$nvrst" "$@" >/dev/null
+	set -- $? && sed -En '\|^openat\(AT_FDCWD, "'"$Z"'"|,$ { /ANONYMOUS/d; s/ *= .*//; s/\(0x[0-9a-f]+,/(window,/
 		s/ [0-9]+, 0x120000/ fd, 0x120000/; s/^close\([0-9]+\)/close(fd)/; p }' "$T/trace"
 	return "$1"
 }
-debugged() { # gdb stops the tool in $1, runs the commands up to --, and lets it end
-	need gdb && export ASAN_OPTIONS=${ASAN_OPTIONS-}:detect_leaks=0 && local stop=$1 ex=()
-	while shift && [ "$1" != -- ]; do ex+=(-ex "$1"); done
-	gdb -q -batch -ex 'set logging file /dev/null' -ex 'set logging redirect on' -ex 'set logging enabled on' \
-		-ex 'handle SIGTERM nostop noprint' -ex "break $stop" -ex run "${ex[@]}" -ex continue \
+debugged() { # gdb runs the commands up to -- on the tool with the words after them, and lets it end
+	need gdb && export ASAN_OPTIONS=${ASAN_OPTIONS-}:detect_leaks=0 && local ex=()
+	while [ "$1" != -- ]; do ex+=(-ex "$1") && shift; done
+	"${wrap[@]}" gdb -q -batch -ex 'set logging file /dev/null' -ex 'set logging redirect on' -ex 'set logging enabled on' \
+		-ex 'handle SIGTERM nostop noprint' "${ex[@]}" -ex continue \
 		-ex 'quit $_isvoid($_exitsignal) ? $_exitcode : 128 + $_exitsignal' --args "$nvrst" "${@:2}"
 }
-# the link to /dev/zero is turned to the board's image between stat and open
-swapped() { debugged open_dev_file 'catch syscall openat' continue "shell ln -sfn '$image' '$T/link'" delete -- "$@"; }
+at() { debugged "catch syscall $1" "condition \$bpnum $2" run "${@:3}"; } # gdb stops at the system call $1 when $2 holds
+# the link to the device is turned to $1 as it is opened, and to $2 right after
+swapped() { at openat "\$_streq((char *) \$rsi, \"$T/link\")" "shell ln -sfn '$1' '$T/link'" continue \
+	"shell ln -sfn '$2' '$T/link'" delete -- "${@:3}"; }
 interrupted() { # SIGTERM arrives right after the first byte of the word is stored
-	readelf -S "$nvrst" | grep -q debug_info || skip "the watch needs debugging information"
-	debugged nvsram_set_dword 'watch -l *(nvsram + offset * 4)' continue 'call (void) raise(15)' -- "$@"
-}
+	readelf -S "$nvrst" | grep -q debug_info || skip "the watch needs debugging information" && debugged \
+		'break nvsram_set_dword' run 'watch -l *(nvsram + offset * 4)' continue 'call (void) raise(15)' -- "$@"; }
+ns() { # $1 runs first in a mount namespace of the case's own, whose mounts end with it
+	unshare -m true 2>/dev/null || skip "mount namespaces are not allowed" && unshare -m sh -c "$1"' && exec "$@"' "$T" "${@:2}"; }
+nonull() { LD_PRELOAD= ns 'mount --bind "$0/nodev" /dev/null' timeout 20 stdbuf -o0 "$nvrst" "$@"; } # no /dev/null to hold a closed stream
+apart() { # the link's node and the file swapped in lie on two fresh file systems, as inode 2 of each
+	wrap=(ns 'mkdir "$0/a" "$0/b" && mount -t tmpfs a "$0/a" && mount -t tmpfs b "$0/b" && mknod "$0/a/zero" c 1 5 &&
+		truncate -s 2M "$0/b/x" && ln -sfn "$0/a/zero" "$0/link"') && swapped "$T/b/x" "$T/b/x" "$@"; }
+blocked() { perl -MPOSIX -e 'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGBUS)); exec @ARGV' -- "$nvrst" "$@"; }
 
 c() { # how, device and words, status, word=bytes, stdout, stderr
-	local how=$1 status=$3 change=$4 s
-	rm -f "$T/skip" && ln -sfn /dev/zero "$T/link" && cp "$T/pristine" "$image" && cp "$T/pristine" "$T/board" &&
-		printf %b "$5" >"$T/out.want" && printf %b "$6" >"$T/err.want" && eval "set -- $2"
+	local how=$1 change=$4
+	rm -f "$T/skip" && ln -sfn "$Z" "$T/link" && cp "$T/pristine" "$image" && cp "$T/pristine" "$T/board" &&
+		printf 'status %s\n%b\n-- stderr\n%b' "$3" "$5" "$6" >"$T/want" && eval "set -- $2"
 	[[ (-n ${UMOCKDEV_DIR-} || " $* " != *" $B "*) && (-z $emu || $how == run*) ]] || { ((++skipped)) && return; }
 	[ "$change" = - ] || printf "$(sed 's/../\\x&/g' <<<"${change#*=}")" |
 		dd of="$T/board" bs=1 seek=$((0x120000 + 4 * ${change%=*})) conv=notrunc status=none
 	(eval "$how \"\$@\"") >"$T/out" 2>"$T/err"
-	s=$?
+	{ echo "status $?" && cat "$T/out" && printf '\n-- stderr\n' && cat "$T/err"; } >"$T/got"
 	if [ -s "$T/skip" ]; then
 		echo "skipped line ${BASH_LINENO[0]}: $how $*: $(<"$T/skip")" && ((++skipped))
-	elif [ $s = "$status" ] && cmp -s "$T/out.want" "$T/out" && cmp -s "$T/err.want" "$T/err" &&
-		cmp -s "$T/board" "$image"; then
+	elif cmp -s "$T/want" "$T/got" && cmp -s "$T/board" "$image"; then
 		((++passed))
 	else
-		echo "FAILED line ${BASH_LINENO[0]}: $how $*: status $s, expected $status" && ((++failed))
-		diff "$T/out.want" "$T/out" | head -20
-		diff "$T/err.want" "$T/err"
-		cmp -l "$T/board" "$image" | head -4
+		echo "FAILED line ${BASH_LINENO[0]}: $how $*" && ((++failed)) && diff -U2 --label expected --label got "$T/want" "$T/got"
+		cmp -l "$T/board" "$image" | head -4 | while read -r at a b; do
+			printf 'board byte 0x%X: expected %02X, got %02X\n' $((at - 1)) $((8#$a)) $((8#$b)); done
 	fi
 }
 
@@ -93,8 +99,8 @@ u+=" properly\n\nUsage: $nvrst <device file> <cmd> [arguments]\nCommands:$e_vmin
 full_u="$u\n\tvtrim \n\t- Reset calibrated trim voltage\n$e_cap$e_dump\n\thidden \n\t- print all/hidden commands\n"
 vmin_set='Setting minimum charging voltage to 4500 mV\n' vmin_range='Voltage value out of range\n'
 bus="Device $Z failed on access to the NVSRAM window (bus error)\n" lost='Failed to write output\nwrite: '
-busy="Device $B is in use by another process; gave up after 5 seconds\n"
-trace='mmap(NULL, 131072, PROT_READ|PROT_WRITE, MAP_SHARED, fd, 0x120000)\nmunmap(window, 131072)\nclose(fd)\n'
+changed="File $T/link changed while it was being opened\n" busy="Device $B is in use by another process; gave up after 5 seconds\n"
+trace="openat(AT_FDCWD, \"$Z\", O_RDWR|O_NOCTTY)\n"'mmap(NULL, 131072, PROT_READ|PROT_WRITE, MAP_SHARED, fd, 0x120000)\nmunmap(window, 131072)\nclose(fd)\n'
 
 # how            device and words         status  word=bytes    stdout       stderr
 c run            "$Z"                        255  -             "$u"         ''
@@ -111,13 +117,18 @@ c block          '"$T/block" H'              255  -  '' "File $T/block is not a 
 c run            '"$T/link" hidden'            0  -  "$full_u" ''
 c nobody         '/dev/kmsg H'               255  -  '' 'Failed to open device: /dev/kmsg\nopen: Permission denied\n'
 c few_fds        "$Z H"                      255  -  '' "Failed to open device: $Z\nopen: Too many open files\n"
-c swapped        '"$T/link" vmin 4500'       255  -  '' "File $T/link changed while it was being opened\n"
-c 'held 1'       "$B vmin 4500"                0  272=00001194  "$vmin_set" ''
-c 'held 8'       "$B vmin 4500"              255  272=11111111  '' "$busy"
+c 'swapped "$T/board" "$T/board"' '"$T/link" vmin 4500'  255  -  '' "$changed"
+c 'swapped "$image" "$Z"' '"$T/link" vmin 4500'  255  -  '' "$changed"
+c apart          '"$T/link" vmin 4500'       255  -  '' "$changed"
+c 'held 1 -x'    "$B vmin 4500"                0  272=00001194  "$vmin_set" ''
+c 'held 8 -s'    "$B vmin 4500"              255  272=11111111  '' "$busy"
+c 'at flock 1 continue "set \$rax = -37" --' "$Z H"  255  -  '' "Failed to lock device: $Z\nflock: No locks available\n"
+c 'at munmap "\$rsi == 131072" "shell flock -n $Z true || echo locked" delete "signal SIGBUS" --' "$Z H"  135  -  'locked\n' ''
 c run            '/dev/null H'               255  -  'mmap error\n' ''
 c traced         "$Z H"                        0  -  "$trace" ''
 c run            "$Z cap 8"                  255  -  'Setting capacitance to 8 F\n' "$bus"
 c run            "$Z dump"                   255  -  '[256] : FFFFFFFF\n' "$bus"
+c blocked        "$Z cap 8"                  255  -  'Setting capacitance to 8 F\n' "$bus"
 c interrupted    "$B vmin 4500"              143  272=00001194  '' ''
 # values: the forms of a number, each range at both edges, the bytes stored
 c run            "$B vmin 5100"                0  272=000013EC  'Setting minimum charging voltage to 5100 mV\n' ''
@@ -143,9 +154,9 @@ c run            "$B dump"                     0  -             "$area"  ''
 c 'run <&-'      "$B vmin 4500"                0  272=00001194  "$vmin_set" ''
 c 'run >&-'      "$B vmin 4500 4600"           1  -             ''  'Too many arguments for vmin\n'
 c 'run 2>&-'     "$B vmin 4499"              255  -             ''  ''
+c 'nonull >&-'   "$Z H"                      255  -             ''  "${lost}Bad file descriptor\n"
 c 'run >&-'      "$B dump"                   255  -             ''  "${lost}Bad file descriptor\n"
 c 'run >/dev/full' "$B dump"                 255  -             ''  "${lost}No space left on device\n"
-c 'unbuffered >/dev/full' "$Z H"             255  -             ''  "${lost}No space left on device\n"
 
 echo "end-to-end: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]
