@@ -36,18 +36,16 @@ install(FILES ${PROJECT_SOURCE_DIR}/driver/tools/nvrst.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME nvrst)
 install(FILES ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The package's architecture is the target's, also when cross-building.
-set(deb_arch_of_x86_64 amd64)
-set(deb_arch_of_aarch64 arm64)
-set(deb_arch_of_s390x s390x)
-set(deb_arch_of_i686 i386)
-set(deb_arch_of_armv7l armhf)
-set(deb_arch_of_ppc64le ppc64el)
-set(deb_arch_of_riscv64 riscv64)
-if(DEFINED deb_arch_of_${CMAKE_SYSTEM_PROCESSOR})
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${deb_arch_of_${CMAKE_SYSTEM_PROCESSOR}})
-elseif(CMAKE_CROSSCOMPILING)
-  message(FATAL_ERROR "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
+# The package's architecture is the target's, also when cross-building:
+# dpkg-architecture names it from the compiler's GNU triplet. Where that
+# cannot be done, configuring goes on; only a package made here would carry
+# the build machine's architecture.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE
+                ERROR_QUIET)
+execute_process(COMMAND dpkg-architecture -t${triplet} -qDEB_HOST_ARCH OUTPUT_VARIABLE deb_arch
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
+if(NOT failed AND deb_arch)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${deb_arch})
 endif()
 
 # cpack runs later, maybe without SOURCE_DATE_EPOCH in its environment: it
