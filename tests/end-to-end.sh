@@ -27,10 +27,8 @@ skip() { echo "$*" >"$T/skip" && exit; }
 need() { command -v "$1" >/dev/null || skip "$1 is not installed"; }
 run() { timeout 20 $emu "$nvrst" "$@"; } # a run that hangs fails its case
 few_fds() { ! grep -qa __asan_init "$nvrst" || skip "the sanitizer spins" && exec <&- && ulimit -n 3 && run "$@"; }
-block() { mknod "$T/block" b 7 0 2>/dev/null || skip "mknod is not allowed" && run "$@"; }
 nobody() { # root runs the tool as nobody, from a copy that nobody can reach
-	local as=() && [ -c /dev/kmsg ] || skip "no /dev/kmsg here"
-	[ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+	local as=() && [ -c /dev/kmsg ] || skip "no /dev/kmsg here" && [ "$(id -u)" != 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 	cp "$nvrst" "$T/nvrst" && chmod 755 "$T" && "${as[@]}" test -x "$T/nvrst" || skip "nobody cannot reach $T" &&
 		"${as[@]}" "$T/nvrst" "$@"
 }
@@ -42,8 +40,9 @@ held() { # another run holds the board's lock ($2: -s shared, -x exclusive) for 
 }
 traced() { # the device's open, the window's mapping, its release and the device's close, as strace sees them
 	need strace && export ASAN_OPTIONS=${ASAN_OPTIONS-}:detect_leaks=0 # LeakSanitizer cannot run under ptrace
-	env -u LD_PRELOAD strace -qq -o "$T/trace" -e trace=openat,mmap,munmap,close "$nvrst" "$@" >/dev/null
-	set -- $? && sed -En '\|^openat\(AT_FDCWD, "'"$Z"'"|,$ { /ANONYMOUS/d; s/ *= .*//; s/\(0x[0-9a-f]+,/(window,/
+	env -u LD_PRELOAD strace -qq -o "$T/trace" -e trace=open,openat,mmap,munmap,close "$nvrst" "$@" >/dev/null
+	set -- $? && sed -En '\#^open(at\(AT_FDCWD, |\()"'"$Z"'"#,$ { /ANONYMOUS/d; s/ *= .*//; s/\(0x[0-9a-f]+,/(window,/
+		s/^open\(/openat(AT_FDCWD, /; s/\|O_LARGEFILE//;
 		s/ [0-9]+, 0x120000/ fd, 0x120000/; s/^close\([0-9]+\)/close(fd)/; p }' "$T/trace"
 	return "$1"
 }
@@ -54,9 +53,9 @@ debugged() { # gdb runs the commands up to -- on the tool with the words after t
 		-ex 'handle SIGTERM nostop noprint' "${ex[@]}" -ex continue \
 		-ex 'quit $_isvoid($_exitsignal) ? $_exitcode : 128 + $_exitsignal' --args "$nvrst" "${@:2}"
 }
-at() { debugged "catch syscall $1" "condition \$bpnum $2" run "${@:3}"; } # gdb stops at the system call $1 when $2 holds
-# the link to the device is turned to $1 as it is opened, and to $2 right after
-swapped() { at openat "\$_streq((char *) \$rsi, \"$T/link\")" "shell ln -sfn '$1' '$T/link'" continue \
+at() { debugged "catch syscall $1" "condition \$bpnum $2" run "${@:3}"; } # gdb stops at the system calls $1 when $2 holds
+# the link to the device is turned to $1 as it is opened (open or openat), and to $2 right after
+swapped() { at 'open openat' "\$_streq((char *) (\$orig_rax == 2 ? \$rdi : \$rsi), \"$T/link\")" "shell ln -sfn '$1' '$T/link'" continue \
 	"shell ln -sfn '$2' '$T/link'" delete -- "${@:3}"; }
 interrupted() { # SIGTERM arrives right after the first byte of the word is stored
 	readelf -S "$nvrst" | grep -q debug_info || skip "the watch needs debugging information" && debugged \
@@ -99,6 +98,7 @@ u+=" properly\n\nUsage: $nvrst <device file> <cmd> [arguments]\nCommands:$e_vmin
 full_u="$u\n\tvtrim \n\t- Reset calibrated trim voltage\n$e_cap$e_dump\n\thidden \n\t- print all/hidden commands\n"
 vmin_set='Setting minimum charging voltage to 4500 mV\n' vmin_range='Voltage value out of range\n'
 bus="Device $Z failed on access to the NVSRAM window (bus error)\n" lost='Failed to write output\nwrite: '
+emfile=$(grep -qa 'No file descriptors available' "$nvrst" && echo 'No file descriptors available' || echo 'Too many open files')
 changed="File $T/link changed while it was being opened\n" busy="Device $B is in use by another process; gave up after 5 seconds\n"
 trace="openat(AT_FDCWD, \"$Z\", O_RDWR|O_NOCTTY)\n"'mmap(NULL, 131072, PROT_READ|PROT_WRITE, MAP_SHARED, fd, 0x120000)\nmunmap(window, 131072)\nclose(fd)\n'
 
@@ -113,17 +113,17 @@ c run            "$B vmin 4500 4600"           1  -             "$e_vmin"    'To
 # the device: checked, opened, locked and mapped, and what its faults give
 c run            '"$T/missing" bogus'        255  -  '' "Cannot stat file $T/missing\nstat: No such file or directory\n"
 c run            '"$T/pristine" H'           255  -  '' "File $T/pristine is not a character device\n"
-c block          '"$T/block" H'              255  -  '' "File $T/block is not a character device\n"
+c 'mknod "$T/block" b 7 0 2>/dev/null || skip "mknod is not allowed" && run' '"$T/block" H'  255  -  '' "File $T/block is not a character device\n"
 c run            '"$T/link" hidden'            0  -  "$full_u" ''
 c nobody         '/dev/kmsg H'               255  -  '' 'Failed to open device: /dev/kmsg\nopen: Permission denied\n'
-c few_fds        "$Z H"                      255  -  '' "Failed to open device: $Z\nopen: Too many open files\n"
+c few_fds        "$Z H"                      255  -  '' "Failed to open device: $Z\nopen: $emfile\n"
 c 'swapped "$T/board" "$T/board"' '"$T/link" vmin 4500'  255  -  '' "$changed"
 c 'swapped "$image" "$Z"' '"$T/link" vmin 4500'  255  -  '' "$changed"
 c apart          '"$T/link" vmin 4500'       255  -  '' "$changed"
 c 'held 1 -x'    "$B vmin 4500"                0  272=00001194  "$vmin_set" ''
 c 'held 8 -s'    "$B vmin 4500"              255  272=11111111  '' "$busy"
 c 'at flock 1 continue "set \$rax = -37" --' "$Z H"  255  -  '' "Failed to lock device: $Z\nflock: No locks available\n"
-c 'at munmap "\$rsi == 131072" "shell flock -n $Z true || echo locked" delete "signal SIGBUS" --' "$Z H"  135  -  'locked\n' ''
+c 'at munmap "\$rsi == 131072" "shell flock -n $Z true || echo locked >&2" delete "signal SIGBUS" >/dev/null --' "$Z H"  135  -  '' 'locked\n'
 c run            '/dev/null H'               255  -  'mmap error\n' ''
 c traced         "$Z H"                        0  -  "$trace" ''
 c run            "$Z cap 8"                  255  -  'Setting capacitance to 8 F\n' "$bus"
