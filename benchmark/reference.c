@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The yardstick for what a run of `nvrst DEVICE hidden` should cost: a plain
 // C program that makes the same calls (descriptor guard, stat, open, fstat,
-// flock, mmap, sigaction with sigsetjmp, munmap, close) and prints the same
-// text, with nothing else. benchmark/cost builds it with the same flags.
+// flock, mmap, SIGBUS held back while its handler is put in place with
+// sigsetjmp and taken away after the command, munmap, close) and prints the
+// same text, with nothing else. benchmark/cost builds it with the same flags.
 #include <fcntl.h>
 #include <setjmp.h>
 #include <signal.h>
@@ -36,23 +37,31 @@ int main(int argc, char *argv[])
 	close(fd);
 	if (argc < 3 || stat(argv[1], &checked) != 0 || !S_ISCHR(checked.st_mode))
 		return 1;
-	fd = open(argv[1], O_RDWR);
+	fd = open(argv[1], O_RDWR | O_NOCTTY);
 	if (fd < 0 || fstat(fd, &opened) != 0 || opened.st_ino != checked.st_ino || flock(fd, LOCK_EX | LOCK_NB) != 0)
 		return 1;
 	void *window = mmap(NULL, 0x20000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0x120000);
 	if (window == MAP_FAILED)
 		return 1;
-	if (sigsetjmp(fault, 1) == 0) {
-		struct sigaction sa = {0};
-		sa.sa_handler = on_fault;
-		sigaction(SIGBUS, &sa, NULL);
+	sigset_t bus, mask;
+	struct sigaction sa = {0}, before;
+	sigemptyset(&bus);
+	sigaddset(&bus, SIGBUS);
+	sa.sa_handler = on_fault;
+	sigprocmask(SIG_BLOCK, &bus, &mask);
+	sigaction(SIGBUS, &sa, &before);
+	if (sigsetjmp(fault, 0) == 0) {
+		sigprocmask(SIG_UNBLOCK, &bus, NULL);
 		puts("\nCAUTION: This tool modifies onboard stored values. Using incorrect\n"
 		     "values may cause the board to not function properly\n");
 		printf("Usage: %s <device file> <cmd> [arguments]\n", argv[0]);
 		printf("Commands:");
 		for (int i = 0; i < 5; i++)
 			printf("\n\t%s %s\n\t- %s\n", rows[i][0], rows[i][1], rows[i][2]);
+		sigprocmask(SIG_BLOCK, &bus, NULL);
 	}
+	sigaction(SIGBUS, &before, NULL);
+	sigprocmask(SIG_SETMASK, &mask, NULL);
 	munmap(window, 0x20000);
 	close(fd);
 	return fflush(stdout) != 0 || ferror(stdout);
