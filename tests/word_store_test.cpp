@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <tuple>
 
 TEST(WordStore, StoresAndLoadsBigEndianInsideTheParameterAreaOnly)
@@ -23,8 +24,23 @@ TEST(WordStore, StoresAndLoadsBigEndianInsideTheParameterAreaOnly)
 		std::array<u8_t, 0x800> window{};
 		std::array<u8_t, 0x800> expected{};
 		std::copy(bytes.begin(), byte != 0 ? bytes.end() : bytes.begin(), expected.begin() + byte);
-		nvsram_set(window.data(), offset, data);
+		EXPECT_EQ(nvsram_set(window.data(), offset, data), 0);
 		EXPECT_EQ(window, expected);
 		EXPECT_EQ(nvsram_get(window.data(), offset), byte != 0 ? data : 0xFFFFFFFFU);
 	}
+}
+
+// A store puts back the signal mask it found: what the caller blocked stays
+// blocked, and nothing else is.
+TEST(WordStore, LeavesTheCallersSignalMask)
+{
+	std::array<u8_t, 0x800> window{};
+	sigset_t mask;
+	sigemptyset(&mask);
+	sigaddset(&mask, SIGINT);
+	sigprocmask(SIG_BLOCK, &mask, nullptr);
+	EXPECT_EQ(nvsram_set(window.data(), 300, 1), 0);
+	sigprocmask(SIG_BLOCK, nullptr, &mask);
+	EXPECT_TRUE(sigismember(&mask, SIGINT) && !sigismember(&mask, SIGTERM));
+	sigprocmask(SIG_UNBLOCK, &mask, nullptr);
 }

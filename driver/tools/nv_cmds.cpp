@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Command handlers: setting and resetting the calibration words, and the dump
-// of the whole parameter area.
+// of the whole parameter area; and the check that what they print reached
+// standard output.
 #include "nvrst.h"
 #include "nvsram.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -82,8 +84,33 @@ static int nv_read_value(const char *word, u32_t low, u32_t high, const char *ou
 	return -1;
 }
 
-// Each command writes its word once, after the confirmation: the old value is
-// not read and the word is not read back.
+int check_output()
+{
+	static bool reported;
+
+	if (reported)
+		return -1;
+	if (fflush(stdout) == 0 && !ferror(stdout))
+		return 0;
+	const int err = errno;
+	reported = true;
+	fputs("Failed to write output\n", stderr);
+	errno = err;
+	perror("write");
+	return -1;
+}
+
+// Each command writes its word once, after its confirmation has reached
+// standard output: a run that is killed right after the store still leaves
+// the confirmation behind, and a confirmation that cannot be written stops
+// the store. The old value is not read and the word is not read back.
+[[nodiscard]] static int nv_store(u32_t word, u32_t value)
+{
+	if (check_output() != 0)
+		return -1;
+	return nvsram_set(g_nvsram, word, value);
+}
+
 int nv_rst_vmin(int argc, char *argv[])
 {
 	u32_t vmin = VMIN_RESET;
@@ -95,8 +122,7 @@ int nv_rst_vmin(int argc, char *argv[])
 			return -1;
 		printf("Setting minimum charging voltage to %u mV\n", vmin);
 	}
-	nvsram_set(g_nvsram, NV_WORD_VMIN, vmin);
-	return 0;
+	return nv_store(NV_WORD_VMIN, vmin);
 }
 
 int nv_rst_vtrim(int argc, char *argv[])
@@ -110,8 +136,7 @@ int nv_rst_vtrim(int argc, char *argv[])
 			return -1;
 		printf("Setting trim voltage to %u mV\n", vtrim);
 	}
-	nvsram_set(g_nvsram, NV_WORD_VTRIM, vtrim);
-	return 0;
+	return nv_store(NV_WORD_VTRIM, vtrim);
 }
 
 // The table guarantees exactly one argument. The message's "mV" is kept as
@@ -123,8 +148,7 @@ int nv_set_cap(int, char *argv[])
 	if (nv_read_value(argv[0], 0, CAP_HIGH, "Capacitor value too high (<= 80 mV)\n", &cap) != 0)
 		return -1;
 	printf("Setting capacitance to %u F\n", cap);
-	nvsram_set(g_nvsram, NV_WORD_CAP, cap);
-	return 0;
+	return nv_store(NV_WORD_CAP, cap);
 }
 
 // Word 256 always shows FFFFFFFF: it lies outside the accessible range.

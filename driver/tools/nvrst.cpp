@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -29,19 +30,6 @@ static void hold_std_descriptors()
 			return;
 	}
 	close(fd);
-}
-
-// Output that never reached standard output (a full disk, a closed
-// descriptor) must not pass for success. Returns -1 after saying so.
-[[nodiscard]] static int check_output()
-{
-	if (fflush(stdout) == 0 && !ferror(stdout))
-		return 0;
-	const int err = errno;
-	fputs("Failed to write output\n", stderr);
-	errno = err;
-	perror("write");
-	return -1;
 }
 
 // Finds the row of the command word (argv[2]) and runs its handler with the
@@ -67,22 +55,96 @@ static int dispatch(int argc, char *argv[])
 // A device that maps the window without backing it with memory (a driver
 // that maps less, or a device that is no board at all) raises SIGBUS on the
 // first access. The run then ends as a failure of the device, with what was
-// printed before still printed, instead of dying.
+// printed before still printed, instead of dying. A SIGBUS that a process
+// sent is no fault of the window: it does what it does to any process (the
+// caller's action: it ends the run, or is ignored), but never between two
+// bytes of a word.
 static sigjmp_buf g_window_fault;
+static struct sigaction g_bus_before;
 
-static void on_window_fault(int)
+static void on_window_fault(int, siginfo_t *info, void *)
 {
-	siglongjmp(g_window_fault, 1);
+	if (info->si_code > 0) { // raised by the kernel for an access
+		g_nvsram_storing = 0;
+		siglongjmp(g_window_fault, 1);
+	}
+	if (g_nvsram_storing) {
+		g_nvsram_bus_sent = 1;
+		return;
+	}
+	// SIGBUS is held while this handler runs: the raised one takes effect
+	// as it returns.
+	if (g_bus_before.sa_handler != SIG_IGN) {
+		sigaction(SIGBUS, &g_bus_before, nullptr);
+		raise(SIGBUS);
+	}
+}
+
+// Says that the window could not be guarded against device faults, after
+// the failed call; returns -1.
+static int guard_failed(const char *call)
+{
+	const int err = errno;
+	fprintf(stderr, "Failed to guard the NVSRAM window against device faults\n");
+	errno = err;
+	perror(call);
+	return -1;
+}
+
+// Runs the command with the bus-error handler and its jump point live while
+// the command runs and no longer: SIGBUS is held back until both are in
+// place, a SIGBUS pending from before the run is dropped, SIGBUS is let
+// through whatever mask the run inherited, and it is held back again before
+// the caller's action and mask are put back. Without the handler there is no
+// command. Returns the command's result, or -1.
+static int run_guarded(int argc, char *argv[])
+{
+	sigset_t bus;
+	sigset_t mask_before;
+	struct sigaction drop = {};
+	struct sigaction fault = {};
+	int ret = -1;
+
+	sigemptyset(&bus);
+	sigaddset(&bus, SIGBUS);
+	drop.sa_handler = SIG_IGN; // discards a pending SIGBUS
+	fault.sa_sigaction = on_window_fault;
+	fault.sa_flags = SA_SIGINFO;
+	if (sigprocmask(SIG_BLOCK, &bus, &mask_before) != 0)
+		return guard_failed("sigprocmask");
+	if (sigaction(SIGBUS, &drop, &g_bus_before) != 0 || sigaction(SIGBUS, &fault, nullptr) != 0) {
+		guard_failed("sigaction");
+	} else if (sigsetjmp(g_window_fault, 0) == 0) {
+		if (sigprocmask(SIG_UNBLOCK, &bus, nullptr) != 0)
+			guard_failed("sigprocmask");
+		else
+			ret = dispatch(argc, argv);
+		sigprocmask(SIG_BLOCK, &bus, nullptr);
+	} else {
+		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
+	}
+	sigaction(SIGBUS, &g_bus_before, nullptr);
+	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+	return ret;
 }
 
 int main(int argc, char *argv[])
 {
-	int ret;
-
 	// An empty argument vector leaves the default name for the usage line.
 	if (argc > 0)
 		g_cmd_string = argv[0];
 	hold_std_descriptors();
+
+	// Set-user-ID (or with file capabilities) the tool would open any
+	// character device for whoever runs it.
+	if (getauxval(AT_SECURE) != 0) {
+		fputs("Refusing to run set-user-ID or with gained privileges\n", stderr);
+		return -1;
+	}
+	// Output that cannot be written (a reader gone, a file size limit) is a
+	// failure to report, not a signal that ends the run after a store.
+	signal(SIGPIPE, SIG_IGN);
+	signal(SIGXFSZ, SIG_IGN);
 
 	if (argc <= 2) {
 		print_usage(0);
@@ -102,30 +164,8 @@ int main(int argc, char *argv[])
 	}
 	g_nvsram = static_cast<u8_t *>(window);
 
-	// The device is open and mapped before the command word is examined. The
-	// bus-error handler and its jump point are live while the command runs
-	// and no longer: SIGBUS is held back until both are in place, is let
-	// through whatever mask the run inherited, and is held back again before
-	// the caller's action and mask are put back.
-	sigset_t bus;
-	sigset_t mask_before;
-	struct sigaction fault = {};
-	struct sigaction action_before = {};
-	sigemptyset(&bus);
-	sigaddset(&bus, SIGBUS);
-	fault.sa_handler = on_window_fault;
-	sigprocmask(SIG_BLOCK, &bus, &mask_before);
-	sigaction(SIGBUS, &fault, &action_before);
-	if (sigsetjmp(g_window_fault, 0) == 0) {
-		sigprocmask(SIG_UNBLOCK, &bus, nullptr);
-		ret = dispatch(argc, argv);
-		sigprocmask(SIG_BLOCK, &bus, nullptr);
-	} else {
-		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
-		ret = -1;
-	}
-	sigaction(SIGBUS, &action_before, nullptr);
-	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+	// The device is open and mapped before the command word is examined.
+	int ret = run_guarded(argc, argv);
 
 	munmap(g_nvsram, NVSRAM_WINDOW_SIZE);
 	close(g_devfd);

@@ -39,6 +39,11 @@ extern const char *g_cmd_string; // program name as invoked, for the usage line
 void print_cmd_usage(u32_t cmd_idx, int print_hidden);
 void print_usage(int print_hidden);
 
+// Output that never reached standard output (a full disk, a closed
+// descriptor, a reader gone) must not pass for success: flushes it and
+// returns 0, or -1 after saying so (once a run).
+[[nodiscard]] int check_output();
+
 int nv_rst_vmin(int argc, char *argv[]);
 int nv_rst_vtrim(int argc, char *argv[]);
 int nv_set_cap(int argc, char *argv[]);

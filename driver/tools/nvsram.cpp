@@ -15,6 +15,8 @@
 const char *g_dev_fname;
 int g_devfd = -1;
 u8_t *g_nvsram;
+volatile sig_atomic_t g_nvsram_storing;
+volatile sig_atomic_t g_nvsram_bus_sent;
 
 // A run that holds the device gets this long to finish before another gives
 // up on it: runs take milliseconds, so only a stuck one lasts that long.
@@ -22,18 +24,30 @@ static constexpr int LOCK_WAIT_SECONDS = 5;
 static constexpr int LOCK_POLL_MS = 20;
 
 // Takes the exclusive lock that keeps a second run off the device until this
-// one closes it. Returns 0, or -1 after saying why.
+// one closes it. The wait is measured on the monotonic clock: a sleep may
+// last longer than asked (an inherited timer slack, a loaded machine).
+// Returns 0, or -1 after saying why.
 [[nodiscard]] static int lock_dev_file(const char *devfile, int devfd)
 {
 	const timespec poll = {0, LOCK_POLL_MS * 1'000'000L};
+	timespec start = {};
+	bool waiting = false;
 
-	for (int waited_ms = 0; flock(devfd, LOCK_EX | LOCK_NB) != 0; waited_ms += LOCK_POLL_MS) {
+	while (flock(devfd, LOCK_EX | LOCK_NB) != 0) {
 		if (errno != EWOULDBLOCK) {
 			fprintf(stderr, "Failed to lock device: %s\n", devfile);
 			perror("flock");
 			return -1;
 		}
-		if (waited_ms >= LOCK_WAIT_SECONDS * 1000) {
+		timespec now = {};
+		clock_gettime(CLOCK_MONOTONIC, &now);
+		if (!waiting) {
+			start = now;
+			waiting = true;
+		}
+		const long long waited_ns =
+			(now.tv_sec - start.tv_sec) * 1'000'000'000LL + (now.tv_nsec - start.tv_nsec);
+		if (waited_ns >= LOCK_WAIT_SECONDS * 1'000'000'000LL) {
 			fprintf(stderr, "Device %s is in use by another process; gave up after %d seconds\n", devfile,
 				LOCK_WAIT_SECONDS);
 			return -1;
@@ -41,6 +55,18 @@ static constexpr int LOCK_POLL_MS = 20;
 		nanosleep(&poll, nullptr);
 	}
 	return 0;
+}
+
+// Whether descriptor fd is the opened device: the same file, or another node
+// of the same character device.
+static bool is_device(int fd, const struct stat &device)
+{
+	struct stat st = {};
+
+	if (fstat(fd, &st) != 0)
+		return false;
+	return (st.st_dev == device.st_dev && st.st_ino == device.st_ino) ||
+	       (S_ISCHR(st.st_mode) && S_ISCHR(device.st_mode) && st.st_rdev == device.st_rdev);
 }
 
 int open_dev_file(const char *devfile, int *devfd)
@@ -93,6 +119,15 @@ int open_dev_file(const char *devfile, int *devfd)
 		close(*devfd);
 		return -1;
 	}
+
+	// What the tool prints must never land in the board's memory. With
+	// standard error on the device even the refusal would, so it is silent.
+	if (is_device(2, opened) || is_device(1, opened)) {
+		if (!is_device(2, opened))
+			fprintf(stderr, "Standard output is the device %s itself\n", devfile);
+		close(*devfd);
+		return -1;
+	}
 	if (lock_dev_file(devfile, *devfd) != 0) {
 		close(*devfd);
 		return -1;
@@ -107,10 +142,11 @@ static constexpr bool nvsram_accessible(u32_t offset)
 	return offset > NVSRAM_FIRST_WORD && offset <= NVSRAM_LAST_WORD;
 }
 
-void nvsram_set(u8_t *nvsram, u32_t offset, u32_t data)
+int nvsram_set(u8_t *nvsram, u32_t offset, u32_t data)
 {
 	if (nvsram_accessible(offset))
-		nvsram_set_dword(nvsram, offset, data);
+		return nvsram_set_dword(nvsram, offset, data);
+	return 0;
 }
 
 u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
@@ -127,9 +163,11 @@ u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
 //
 // A signal between two bytes (an operator's Ctrl-C, a hangup) would end the
 // run with the word half old, half new, so every signal that can be held
-// back waits until the last byte is stored. SIGBUS and SIGSEGV stay open: a
-// fault signal that is blocked kills the process outright.
-void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
+// back waits until the last byte is stored; a store that cannot hold them is
+// not made. SIGBUS and SIGSEGV stay open, since a fault signal that is
+// blocked kills the process outright; a SIGBUS sent meanwhile is raised
+// again once the word is whole.
+int nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 {
 	const u32_t byte = offset * 4U;
 	volatile u8_t *word = nvsram + byte;
@@ -139,12 +177,25 @@ void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 	sigfillset(&held);
 	sigdelset(&held, SIGBUS);
 	sigdelset(&held, SIGSEGV);
-	sigprocmask(SIG_BLOCK, &held, &before);
+	g_nvsram_storing = 1;
+	if (sigprocmask(SIG_BLOCK, &held, &before) != 0) {
+		const int err = errno;
+		g_nvsram_storing = 0;
+		fputs("Failed to hold signals back for the store\n", stderr);
+		errno = err;
+		perror("sigprocmask");
+		return -1;
+	}
 	word[0] = static_cast<u8_t>(data >> 24);
 	word[1] = static_cast<u8_t>(data >> 16);
 	word[2] = static_cast<u8_t>(data >> 8);
 	word[3] = static_cast<u8_t>(data);
+	// Only a mask that is not a valid pointer can make this fail.
 	sigprocmask(SIG_SETMASK, &before, nullptr);
+	g_nvsram_storing = 0;
+	if (g_nvsram_bus_sent)
+		raise(SIGBUS);
+	return 0;
 }
 
 u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset)

@@ -6,6 +6,7 @@
 
 #include "types.h"
 
+#include <csignal>
 #include <cstddef>
 
 // The board driver maps its NVSRAM at this offset of the device; the tool
@@ -31,18 +32,29 @@ static_assert(NVSRAM_LAST_WORD * 4 + 3 < NVSRAM_WINDOW_SIZE, "parameter area lie
 
 // Checks that devfile is a character device (following symbolic links),
 // opens it for reading and writing, makes sure the opened file is the checked
-// one and takes the device's exclusive lock, waiting a few seconds at most
-// for another run to finish; the descriptor goes to *devfd. Returns 0, or
-// nonzero after printing why on standard error (and closing what it opened).
+// one and is neither standard output nor standard error, and takes the
+// device's exclusive lock, waiting a few seconds at most for another run to
+// finish; the descriptor goes to *devfd. Returns 0, or nonzero after printing
+// why on standard error (and closing what it opened).
 [[nodiscard]] int open_dev_file(const char *devfile, int *devfd);
 
 // Range-guarded accessors: only words 257 to 383 are touched. A store outside
-// them is dropped and a load outside them yields 0xFFFFFFFF.
-void nvsram_set(u8_t *nvsram, u32_t offset, u32_t data);
+// them is dropped (and counts as done) and a load outside them yields
+// 0xFFFFFFFF.
+[[nodiscard]] int nvsram_set(u8_t *nvsram, u32_t offset, u32_t data);
 [[nodiscard]] u32_t nvsram_get(const u8_t *nvsram, u32_t offset);
 
 // Unguarded big-endian store and load of word `offset`, one byte-wide volatile
 // access per byte in ascending address order. A store is never cut short by
-// a signal that can be held back.
-void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data);
+// a signal that can be held back, and leaves the signal mask as it found it.
+// It returns 0, or -1 without touching the word after saying that signals
+// could not be held back.
+[[nodiscard]] int nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data);
 [[nodiscard]] u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset);
+
+// SIGBUS cannot be held back: a fault of the window must still reach its
+// handler. While a store runs, g_nvsram_storing is set; a SIGBUS that another
+// process sends then only sets g_nvsram_bus_sent, and the store raises it
+// again once the word is whole.
+extern volatile sig_atomic_t g_nvsram_storing;
+extern volatile sig_atomic_t g_nvsram_bus_sent;
