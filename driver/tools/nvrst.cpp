@@ -91,6 +91,21 @@ static int guard_failed(const char *call)
 	return -1;
 }
 
+// Runs the command from the jump point: SIGBUS is let through for it, and
+// held back again after it. A fault of the window ends it here with -1. No
+// local of this frame lives across the jump.
+static int run_command(const sigset_t *bus, int argc, char *argv[])
+{
+	if (sigsetjmp(g_window_fault, 0) != 0) {
+		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
+		return -1;
+	}
+	const int ret =
+		sigprocmask(SIG_UNBLOCK, bus, nullptr) != 0 ? guard_failed("sigprocmask") : dispatch(argc, argv);
+	sigprocmask(SIG_BLOCK, bus, nullptr);
+	return ret;
+}
+
 // Runs the command with the bus-error handler and its jump point live while
 // the command runs and no longer: SIGBUS is held back until both are in
 // place, a SIGBUS pending from before the run is dropped, SIGBUS is let
@@ -112,17 +127,10 @@ static int run_guarded(int argc, char *argv[])
 	fault.sa_flags = SA_SIGINFO;
 	if (sigprocmask(SIG_BLOCK, &bus, &mask_before) != 0)
 		return guard_failed("sigprocmask");
-	if (sigaction(SIGBUS, &drop, &g_bus_before) != 0 || sigaction(SIGBUS, &fault, nullptr) != 0) {
+	if (sigaction(SIGBUS, &drop, &g_bus_before) != 0 || sigaction(SIGBUS, &fault, nullptr) != 0)
 		guard_failed("sigaction");
-	} else if (sigsetjmp(g_window_fault, 0) == 0) {
-		if (sigprocmask(SIG_UNBLOCK, &bus, nullptr) != 0)
-			guard_failed("sigprocmask");
-		else
-			ret = dispatch(argc, argv);
-		sigprocmask(SIG_BLOCK, &bus, nullptr);
-	} else {
-		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
-	}
+	else
+		ret = run_command(&bus, argc, argv);
 	sigaction(SIGBUS, &g_bus_before, nullptr);
 	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
 	return ret;
