@@ -89,10 +89,11 @@ c() { # how, device and words, status, word=bytes, stdout, stderr
 	local how=$1 change=$4
 	rm -f "$T/skip" && ln -sfn "$Z" "$T/link" && cp "$T/pristine" "$image" && cp "$T/pristine" "$T/board" &&
 		printf 'status %s\n%b\n-- stderr\n%b' "$3" "$5" "$6" >"$T/want" && eval "set -- $2"
-	[[ ($image != "$T/image" || " $* " != *" $B "*) && (-z $emu || $how == run*) ]] || { ((++skipped)) && return; }
+	[[ $image != "$T/image" || " $* " != *" $B "* ]] || echo "this build runs no board" >"$T/skip"
+	[[ -z $emu || $how == run* ]] || echo "under an emulator only plain runs" >"$T/skip"
 	[ "$change" = - ] || printf "$(sed 's/../\\x&/g' <<<"${change#*=}")" |
 		dd of="$T/board" bs=1 seek=$((0x120000 + 4 * ${change%=*})) conv=notrunc status=none
-	(eval "$how \"\$@\"") >"$T/out" 2>"$T/err"
+	[ -s "$T/skip" ] || (eval "$how \"\$@\"") >"$T/out" 2>"$T/err"
 	{ echo "status $?" && cat "$T/out" && printf '\n-- stderr\n' && cat "$T/err"; } >"$T/got"
 	if [ -s "$T/skip" ]; then echo "skipped line ${BASH_LINENO[0]}: $how $*: $(<"$T/skip")" && ((++skipped))
 	elif cmp -s "$T/want" "$T/got" && cmp -s "$T/board" "$image"; then ((++passed))
