@@ -45,13 +45,25 @@ else()
     set(CMAKE_CROSSCOMPILING_EMULATOR ${emulator})
   endif()
 endif()
-if(NOT compiler)
-  message(FATAL_ERROR "No C++ compiler for ${gnu}: apt-get install g++-${gnu}")
-endif()
+# What is missing is said once configure has found the host's compiler
+# (CMakeLists.txt stops there): an error here, inside project(), would be
+# followed by CMake's own about a compiler and a make program it never
+# looked for.
 set(libc /usr/lib/${musl})
-if(NOT EXISTS ${libc}/libc.a OR NOT EXISTS /usr/include/${musl}/stdio.h)
-  message(FATAL_ERROR "No musl for ${deb} in ${libc}: dpkg --add-architecture ${deb} && apt-get update && "
-                      "apt-get install musl-dev:${deb}")
+if(NOT compiler)
+  set(NVRST_MUSL_MISSING "No C++ compiler for ${gnu}: apt-get install g++-${gnu}")
+elseif(NOT EXISTS ${libc}/libc.a OR NOT EXISTS /usr/include/${musl}/stdio.h)
+  if(host_deb STREQUAL deb)
+    set(NVRST_MUSL_MISSING "No musl in ${libc}: apt-get install musl-dev")
+  else()
+    string(CONCAT NVRST_MUSL_MISSING "No musl for ${deb} in ${libc}: dpkg --add-architecture ${deb} && "
+                  "apt-get update && apt-get install musl-dev:${deb}")
+  endif()
+endif()
+if(NVRST_MUSL_MISSING)
+  unset(CMAKE_SYSTEM_NAME)
+  unset(CMAKE_CROSSCOMPILING_EMULATOR)
+  return()
 endif()
 set(CMAKE_CXX_COMPILER ${compiler})
 set(NVRST_MUSL ON)
