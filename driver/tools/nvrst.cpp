@@ -76,7 +76,7 @@ static void on_window_fault(int, siginfo_t *info, void *)
 	// as it returns.
 	if (g_bus_before.sa_handler != SIG_IGN) {
 		sigaction(SIGBUS, &g_bus_before, nullptr);
-		raise(SIGBUS);
+		kill(getpid(), SIGBUS);
 	}
 }
 
@@ -151,8 +151,10 @@ int main(int argc, char *argv[])
 	}
 	// Output that cannot be written (a reader gone, a file size limit) is a
 	// failure to report, not a signal that ends the run after a store.
-	signal(SIGPIPE, SIG_IGN);
-	signal(SIGXFSZ, SIG_IGN);
+	struct sigaction ignore = {};
+	ignore.sa_handler = SIG_IGN;
+	sigaction(SIGPIPE, &ignore, nullptr);
+	sigaction(SIGXFSZ, &ignore, nullptr);
 
 	if (argc <= 2) {
 		print_usage(0);

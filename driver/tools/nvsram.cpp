@@ -194,7 +194,7 @@ int nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 	sigprocmask(SIG_SETMASK, &before, nullptr);
 	g_nvsram_storing = 0;
 	if (g_nvsram_bus_sent)
-		raise(SIGBUS);
+		kill(getpid(), SIGBUS);
 	return 0;
 }
 
