@@ -76,7 +76,8 @@ hold='$rdi == 0 && *(long *) $rsi >> 14 & 1'
 # a SIGBUS coded as the kernel's for a faulting access (BUS_ADRERR) arrives at the system call $1 when $2 holds
 faulted() { sent 7 "$1" "$2" 'handle SIGBUS stop' continue 'set $_siginfo.si_code = 2' "${@:3}"; }
 ns() { # $1 runs first in a mount namespace of the case's own, whose mounts end with it
-	unshare -m true 2>/dev/null || skip "mount namespaces are not allowed" && unshare -m sh -c "$1"' && exec "$@"' "$T" "${@:2}"; }
+	need mount && { unshare -m true 2>/dev/null || skip "mount namespaces are not allowed"; } &&
+		unshare -m sh -c "$1"' && exec "$@"' "$T" "${@:2}"; }
 nonull() { LD_PRELOAD= ns 'mount --bind "$0/nodev" /dev/null' timeout 20 stdbuf -o0 "$nvrst" "$@"; } # no /dev/null to hold a closed stream
 apart() { # the link's node and the file swapped in lie on two fresh file systems, as inode 2 of each
 	wrap=(ns 'mkdir "$0/a" "$0/b" && mount -t tmpfs a "$0/a" && mount -t tmpfs b "$0/b" && mknod "$0/a/zero" c 1 5 &&
