@@ -35,7 +35,7 @@ nobody() { # root runs the tool as nobody, from a copy of mode $1 that nobody ca
 suid() { # a set-user-ID root copy that nobody runs
 	[ "$(id -u)" = 0 ] && findmnt -no OPTIONS -T "$T" | grep -vqw nosuid || skip "no set-user-ID copy here" &&
 		LD_PRELOAD= nobody 4755 "$@"; }
-pl() { perl -MPOSIX -e "$1; exec @ARGV" -- "$nvrst" "${@:2}"; } # perl's $1 sets up the run
+pl() { perl -e "$1; exec @ARGV" -- "$nvrst" "${@:2}"; } # perl's $1 sets up the run
 # another run holds the board's lock ($2: -s shared, -x exclusive) for $1 s and stores 11111111 in word 272 as it
 # ends; the tool's every sleep may last a second longer than asked (a timer slack)
 held() {
@@ -82,7 +82,7 @@ nonull() { LD_PRELOAD= ns 'mount --bind "$0/nodev" /dev/null' timeout 20 stdbuf 
 apart() { # the link's node and the file swapped in lie on two fresh file systems, as inode 2 of each
 	wrap=(ns 'mkdir "$0/a" "$0/b" && mount -t tmpfs a "$0/a" && mount -t tmpfs b "$0/b" && mknod "$0/a/zero" c 1 5 &&
 		truncate -s 2M "$0/b/x" && ln -sfn "$0/a/zero" "$0/link"') && swapped "$T/b/x" "$T/b/x" "$@"; }
-blocked() { pl 'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGBUS)); kill BUS => $$' "$@"; } # and one pending
+blocked() { pl 'use POSIX; sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGBUS)); kill BUS => $$' "$@"; } # and one pending
 dead() { pl '$SIG{PIPE} = "DEFAULT"; pipe R, W; close R; open STDOUT, ">&W"' "$@"; } # standard output's reader is gone
 fsz() { (ulimit -f 1 && exec "$nvrst" "$@" >"$T/x"); } # standard output may take 1 KiB
 
@@ -141,7 +141,7 @@ c 'swapped "$T/board" "$T/board"' '"$T/link" vmin 4500'  255  -  '' "$changed"
 c 'swapped "$image" "$Z"' '"$T/link" vmin 4500'  255  -  '' "$changed"
 c apart          '"$T/link" vmin 4500'       255  -  '' "$changed"
 c 'held 1 -x'    "$B vmin 4500"                0  272=00001194  "$vmin_set" ''
-c 'held 8 -s'    "$B vmin 4500"              255  272=11111111  '' "$busy"
+c 'held 12 -s'   "$B vmin 4500"              255  272=11111111  '' "$busy"
 c 'at flock 1 continue "set \$rax = -37" --' "$Z H"  255  -  '' "Failed to lock device: $Z\nflock: No locks available\n"
 c 'at munmap "\$rsi == 131072" "shell flock -n $Z true || echo locked >&2" delete "signal SIGBUS" >/dev/null --' "$Z H"  135  -  '' 'locked\n'
 c run            '/dev/null H'               255  -  'mmap error\n' ''
