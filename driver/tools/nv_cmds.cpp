@@ -108,7 +108,8 @@ int check_output()
 {
 	if (check_output() != 0)
 		return -1;
-	return nvsram_set(g_nvsram, word, value);
+	nvsram_set(g_nvsram, word, value);
+	return 0;
 }
 
 int nv_rst_vmin(int argc, char *argv[])

@@ -7,7 +7,6 @@
 #include "nvrst.h"
 #include "nvsram.h"
 
-#include <cerrno>
 #include <csetjmp>
 #include <csignal>
 #include <cstdio>
@@ -55,84 +54,46 @@ static int dispatch(int argc, char *argv[])
 // A device that maps the window without backing it with memory (a driver
 // that maps less, or a device that is no board at all) raises SIGBUS on the
 // first access. The run then ends as a failure of the device, with what was
-// printed before still printed, instead of dying. A SIGBUS that a process
-// sent is no fault of the window: it does what it does to any process (the
-// caller's action: it ends the run, or is ignored), but never between two
-// bytes of a word.
+// printed before still printed, instead of dying. Any SIGBUS while the
+// command runs counts as such a fault.
 static sigjmp_buf g_window_fault;
-static struct sigaction g_bus_before;
 
-static void on_window_fault(int, siginfo_t *info, void *)
+static void on_window_fault(int)
 {
-	if (info->si_code > 0) { // raised by the kernel for an access
-		g_nvsram_storing = 0;
-		siglongjmp(g_window_fault, 1);
-	}
-	if (g_nvsram_storing) {
-		g_nvsram_bus_sent = 1;
-		return;
-	}
-	// SIGBUS is held while this handler runs: the raised one takes effect
-	// as it returns.
-	if (g_bus_before.sa_handler != SIG_IGN) {
-		sigaction(SIGBUS, &g_bus_before, nullptr);
-		kill(getpid(), SIGBUS);
-	}
+	siglongjmp(g_window_fault, 1);
 }
 
-// Says that the window could not be guarded against device faults, after
-// the failed call; returns -1.
-static int guard_failed(const char *call)
-{
-	const int err = errno;
-	fprintf(stderr, "Failed to guard the NVSRAM window against device faults\n");
-	errno = err;
-	perror(call);
-	return -1;
-}
-
-// Runs the command from the jump point: SIGBUS is let through for it, and
-// held back again after it. A fault of the window ends it here with -1. No
-// local of this frame lives across the jump.
-static int run_command(const sigset_t *bus, int argc, char *argv[])
+// Runs the command from the jump point; a fault of the window ends it here
+// with -1. The jump keeps the mask of the handler, so that signals a store
+// held back wait for the report. No local of this frame lives across the
+// jump.
+static int run_command(int argc, char *argv[])
 {
 	if (sigsetjmp(g_window_fault, 0) != 0) {
 		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
 		return -1;
 	}
-	const int ret =
-		sigprocmask(SIG_UNBLOCK, bus, nullptr) != 0 ? guard_failed("sigprocmask") : dispatch(argc, argv);
-	sigprocmask(SIG_BLOCK, bus, nullptr);
-	return ret;
+	return dispatch(argc, argv);
 }
 
-// Runs the command with the bus-error handler and its jump point live while
-// the command runs and no longer: SIGBUS is held back until both are in
-// place, a SIGBUS pending from before the run is dropped, SIGBUS is let
-// through whatever mask the run inherited, and it is held back again before
-// the caller's action and mask are put back. Without the handler there is no
-// command. Returns the command's result, or -1.
+// Runs the command with the bus-error handler in place and SIGBUS let
+// through, whatever mask the run inherited; the caller's mask and action are
+// put back afterwards.
 static int run_guarded(int argc, char *argv[])
 {
 	sigset_t bus;
 	sigset_t mask_before;
-	struct sigaction drop = {};
 	struct sigaction fault = {};
-	int ret = -1;
+	struct sigaction action_before = {};
 
 	sigemptyset(&bus);
 	sigaddset(&bus, SIGBUS);
-	drop.sa_handler = SIG_IGN; // discards a pending SIGBUS
-	fault.sa_sigaction = on_window_fault;
-	fault.sa_flags = SA_SIGINFO;
-	if (sigprocmask(SIG_BLOCK, &bus, &mask_before) != 0)
-		return guard_failed("sigprocmask");
-	if (sigaction(SIGBUS, &drop, &g_bus_before) != 0 || sigaction(SIGBUS, &fault, nullptr) != 0)
-		guard_failed("sigaction");
-	else
-		ret = run_command(&bus, argc, argv);
-	sigaction(SIGBUS, &g_bus_before, nullptr);
+	fault.sa_handler = on_window_fault;
+	sigaction(SIGBUS, &fault, &action_before);
+	sigprocmask(SIG_UNBLOCK, &bus, &mask_before);
+	const int ret = run_command(argc, argv);
 	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+	sigaction(SIGBUS, &action_before, nullptr);
 	return ret;
 }
 

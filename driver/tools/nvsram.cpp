@@ -15,8 +15,6 @@
 const char *g_dev_fname;
 int g_devfd = -1;
 u8_t *g_nvsram;
-volatile sig_atomic_t g_nvsram_storing;
-volatile sig_atomic_t g_nvsram_bus_sent;
 
 // A run that holds the device gets this long to finish before another gives
 // up on it: runs take milliseconds, so only a stuck one lasts that long.
@@ -142,11 +140,10 @@ static constexpr bool nvsram_accessible(u32_t offset)
 	return offset > NVSRAM_FIRST_WORD && offset <= NVSRAM_LAST_WORD;
 }
 
-int nvsram_set(u8_t *nvsram, u32_t offset, u32_t data)
+void nvsram_set(u8_t *nvsram, u32_t offset, u32_t data)
 {
 	if (nvsram_accessible(offset))
-		return nvsram_set_dword(nvsram, offset, data);
-	return 0;
+		nvsram_set_dword(nvsram, offset, data);
 }
 
 u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
@@ -161,13 +158,12 @@ u32_t nvsram_get(const u8_t *nvsram, u32_t offset)
 // one nor serve a load from an earlier copy. The most significant byte comes
 // first, whatever the host's byte order.
 //
-// A signal between two bytes (an operator's Ctrl-C, a hangup) would end the
-// run with the word half old, half new, so every signal that can be held
-// back waits until the last byte is stored; a store that cannot hold them is
-// not made. SIGBUS and SIGSEGV stay open, since a fault signal that is
-// blocked kills the process outright; a SIGBUS sent meanwhile is raised
-// again once the word is whole.
-int nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
+// A signal between two bytes (an operator's Ctrl-C, a hangup, a supervisor's
+// TERM) would end the run with the word half old, half new, so every signal
+// waits until the last byte is stored, SIGSEGV included: the kernel forces
+// one that the store itself raises through the mask. SIGBUS alone stays
+// open, since the window's fault must reach its handler.
+void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 {
 	const u32_t byte = offset * 4U;
 	volatile u8_t *word = nvsram + byte;
@@ -176,26 +172,12 @@ int nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data)
 
 	sigfillset(&held);
 	sigdelset(&held, SIGBUS);
-	sigdelset(&held, SIGSEGV);
-	g_nvsram_storing = 1;
-	if (sigprocmask(SIG_BLOCK, &held, &before) != 0) {
-		const int err = errno;
-		g_nvsram_storing = 0;
-		fputs("Failed to hold signals back for the store\n", stderr);
-		errno = err;
-		perror("sigprocmask");
-		return -1;
-	}
+	sigprocmask(SIG_BLOCK, &held, &before);
 	word[0] = static_cast<u8_t>(data >> 24);
 	word[1] = static_cast<u8_t>(data >> 16);
 	word[2] = static_cast<u8_t>(data >> 8);
 	word[3] = static_cast<u8_t>(data);
-	// Only a mask that is not a valid pointer can make this fail.
 	sigprocmask(SIG_SETMASK, &before, nullptr);
-	g_nvsram_storing = 0;
-	if (g_nvsram_bus_sent)
-		kill(getpid(), SIGBUS);
-	return 0;
 }
 
 u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset)

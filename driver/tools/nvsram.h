@@ -6,7 +6,6 @@
 
 #include "types.h"
 
-#include <csignal>
 #include <cstddef>
 
 // The board driver maps its NVSRAM at this offset of the device; the tool
@@ -39,22 +38,13 @@ static_assert(NVSRAM_LAST_WORD * 4 + 3 < NVSRAM_WINDOW_SIZE, "parameter area lie
 [[nodiscard]] int open_dev_file(const char *devfile, int *devfd);
 
 // Range-guarded accessors: only words 257 to 383 are touched. A store outside
-// them is dropped (and counts as done) and a load outside them yields
-// 0xFFFFFFFF.
-[[nodiscard]] int nvsram_set(u8_t *nvsram, u32_t offset, u32_t data);
+// them is dropped and a load outside them yields 0xFFFFFFFF.
+void nvsram_set(u8_t *nvsram, u32_t offset, u32_t data);
 [[nodiscard]] u32_t nvsram_get(const u8_t *nvsram, u32_t offset);
 
 // Unguarded big-endian store and load of word `offset`, one byte-wide volatile
-// access per byte in ascending address order. A store is never cut short by
-// a signal that can be held back, and leaves the signal mask as it found it.
-// It returns 0, or -1 without touching the word after saying that signals
-// could not be held back.
-[[nodiscard]] int nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data);
+// access per byte in ascending address order. Every signal but SIGBUS waits
+// until a store has written its last byte, and a store leaves the signal mask
+// as it found it.
+void nvsram_set_dword(u8_t *nvsram, u32_t offset, u32_t data);
 [[nodiscard]] u32_t nvsram_get_dword(const u8_t *nvsram, u32_t offset);
-
-// SIGBUS cannot be held back: a fault of the window must still reach its
-// handler. While a store runs, g_nvsram_storing is set; a SIGBUS that another
-// process sends then only sets g_nvsram_bus_sent, and the store raises it
-// again once the word is whole.
-extern volatile sig_atomic_t g_nvsram_storing;
-extern volatile sig_atomic_t g_nvsram_bus_sent;
