@@ -17,14 +17,16 @@
 
 // With a standard descriptor closed, the device would be opened in its place
 // and messages meant for the operator would be written into the board. Each
-// closed one is taken by /dev/null opened read-only: writes to it still fail,
-// as they would on the closed descriptor, and the failure is reported. open()
-// returns the lowest free descriptor, so the first one above 2 ends the loop.
+// closed one is taken by a path-only descriptor of the root directory, which
+// any process can open: writes to it fail, as they would on the closed
+// descriptor, and the failure is reported. open() returns the lowest free
+// descriptor, so the first one above 2 ends the loop; where even that open
+// fails, so does the device's.
 static void hold_std_descriptors()
 {
 	int fd = 0;
 	while (fd <= 2) {
-		fd = open("/dev/null", O_RDONLY);
+		fd = open("/", O_PATH);
 		if (fd < 0)
 			return;
 	}

@@ -91,23 +91,6 @@ int open_dev_file(const char *devfile, int *devfd)
 		return -1;
 	}
 
-	// Messages go to descriptors 0 to 2. Where one of them was closed and
-	// could not be held, the device took its place: it moves above them, so
-	// that nothing printed ever reaches the board, and the standard one is
-	// closed again.
-	if (*devfd <= 2) {
-		const int moved = fcntl(*devfd, F_DUPFD, 3);
-		const int err = errno;
-		close(*devfd);
-		*devfd = moved;
-		if (moved < 0) {
-			fprintf(stderr, "Failed to open device: %s\n", devfile);
-			errno = err;
-			perror("fcntl");
-			return -1;
-		}
-	}
-
 	// The path may have been swapped for another file since it was checked
 	// (a link replaced in a directory someone else can write): the opened
 	// file must be the one that was checked.
