@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 const char *g_dev_fname;
@@ -67,6 +69,31 @@ static bool is_device(int fd, const struct stat &device)
 	       (S_ISCHR(st.st_mode) && S_ISCHR(device.st_mode) && st.st_rdev == device.st_rdev);
 }
 
+// Opening a watchdog starts it, and a run that closes it again resets the
+// machine a few seconds later; opening a serial line raises its modem lines,
+// which resets many boards wired to one. Such a node is never opened. Its
+// class in sysfs tells, and where sysfs cannot be read, the numbers such
+// nodes always have: the misc watchdog, and the terminals' fixed majors.
+// Returns why the node is refused, or nullptr.
+static const char *never_opened(dev_t rdev)
+{
+	const unsigned maj = major(rdev);
+	const unsigned min = minor(rdev);
+	char link[64];
+	char target[256];
+
+	snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", maj, min);
+	const ssize_t n = readlink(link, target, sizeof target);
+	std::string_view subsystem(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+	subsystem.remove_prefix(subsystem.rfind('/') + 1);
+	if (subsystem == "watchdog" || (maj == 10 && min == 130))
+		return "a watchdog: opening it would start it";
+	if (subsystem == "tty" || (maj >= 2 && maj <= 5) || (maj >= 128 && maj <= 143) || maj == 166 || maj == 188 ||
+	    maj == 204)
+		return "a terminal: opening it would raise its modem lines";
+	return nullptr;
+}
+
 int open_dev_file(const char *devfile, int *devfd)
 {
 	struct stat devstat = {};
@@ -82,8 +109,13 @@ int open_dev_file(const char *devfile, int *devfd)
 		fprintf(stderr, "File %s is not a character device\n", devfile);
 		return -1;
 	}
+	if (const char *why = never_opened(devstat.st_rdev)) {
+		fprintf(stderr, "File %s is %s\n", devfile, why);
+		return -1;
+	}
 
-	// A terminal named here never becomes the run's controlling terminal.
+	// A terminal that sysfs and the numbers do not tell never becomes the
+	// run's controlling terminal.
 	*devfd = open(devfile, O_RDWR | O_NOCTTY);
 	if (*devfd < 0) {
 		fprintf(stderr, "Failed to open device: %s\n", devfile);
