@@ -31,18 +31,17 @@ run() { timeout 20 "$nvrst" "$@"; }
 un() { stdbuf -o0 "$nvrst" "$@"; }
 # a set-group-ID copy, which gains a group as it starts
 setgid() { cp "$nvrst" g && chgrp 65534 g && chmod 2755 g && LD_PRELOAD= ./g "$@"; }
-# perl's $1 sets up the run; for dead, the reader of standard output is gone
-pl() { perl -e "$1; exec @ARGV" "$nvrst" "${@:2}"; }
-dead() { pl '$SIG{PIPE} = "DEFAULT"; pipe R, W; close R; open STDOUT, ">&W"' "$@"; }
+# the reader of standard output is gone
+dead() { perl -e '$SIG{PIPE} = "DEFAULT"; pipe R, W; close R; open STDOUT, ">&W"; exec @ARGV' "$nvrst" "$@"; }
 # standard output may not grow
 fsz() { truncate -s 1K big && (ulimit -f 1 && exec "$nvrst" "$@" >>big); }
-# Another run holds the board's lock ($1: -s shared, -x exclusive) for $2 s and stores 11111111 in word 272 as it
-# ends. The waiting run has 30 s of timer slack, which must not stretch its polls, and 1 s of CPU time not to spin.
+# Another run holds a shared lock on the board for $1 s and stores 11111111 in word 272 as it ends. The waiting run
+# has 30 s of timer slack, which must not stretch its polls, and 1 s of CPU time not to spin.
 held() {
-	exec 9<"$image" && flock "$1" 9 || return
-	{ sleep "$2" 9<&- && printf '\21\21\21\21' | dd of="$image" bs=1 seek=$((0x120440)) conv=notrunc status=none &&
+	exec 9<"$image" && flock -s 9 || return
+	{ sleep "$1" 9<&- && printf '\21\21\21\21' | dd of="$image" bs=1 seek=$((0x120440)) conv=notrunc status=none &&
 		flock -u 9; } &
-	ulimit -t 1 && pl 'require "syscall.ph"; syscall &SYS_prctl, 29, 3e10' "${@:3}"
+	ulimit -t 1 && perl -e 'require "syscall.ph"; syscall &SYS_prctl, 29, 3e10; exec @ARGV' "$nvrst" "${@:2}"
 	set -- $? && wait && return "$1"
 }
 # gdb runs the tool with the words after --, the commands before them on the way, and lets it end (not under the
@@ -69,7 +68,7 @@ sent() {
 c() {
 	local r g= && cp p "$image" && cp p w && rm -f s o e && printf '%b--\n%b' "$5" "$6" >x
 	for r in ${4#-}; do perl -0777 -pi -e "vec(\$_, 0x48000 + ${r%=*}, 32) = 0x${r#*=}" w; done
-	IFS=';' read -ra r <<<"$2"
+	IFS=';' read -ra r <<<"${2//$'\n'/ }"
 	for r in "${r[@]}"; do [ -e s ] || (eval "$1 $r") >>o 2>>e; g+=" $?"; done
 	cat o - e <<<-- | diff x - >d
 	r=$? && if [ -e s ]; then echo "skipped line $BASH_LINENO: $1 $2: $(<s)" && ((++skipped))
@@ -86,8 +85,10 @@ u="\nCAUTION: This tool modifies onboard stored values. Using incorrect\nvalues 
 u+=" properly\n\nUsage: $nvrst <device file> <cmd> [arguments]\nCommands:$e_vmin"
 full="$u\n\tvtrim \n\t- Reset calibrated trim voltage\n$e_cap$e_dump\n\thidden \n\t- print all/hidden commands\n"
 v="$B vmin" t="$B vtrim" k="$B cap" set='Setting minimum charging voltage to' cap='Setting capacitance to'
-trim='Setting trim voltage to' r='Voltage value out of range' inv="Invalid number '" lost='Failed to write output\n'
+trim='Setting trim voltage to' r='Voltage value out of range' inv="Invalid number '"
+lost='Failed to write output\nwrite: Bad file descriptor\n'
 wd='a watchdog: opening it would start it' tty='a terminal: opening it would raise its modem lines'
+bus='Device zero failed on access to the NVSRAM window (bus error)\n'
 
 # how         runs: device and words      status  word=bytes     stdout       stderr
 c run         zero                           255  -              "$u"         ''
@@ -95,33 +96,32 @@ c run         'link H'                         0  -              "$full"      ''
 c run         "zero dump x; zero cap; $v 4500 4600"  1  -  "$e_dump$e_cap$e_vmin" "Too many arguments for dump
 Too few arguments for cap\nToo many arguments for vmin\n"
 # values: the forms of a number, each range at both edges, the bytes stored (the last value of each word)
-c run "$v 4500; $v 5100; $v; $t 75; $t 0X4A; $t 0; $t; $k 80; $k 0; $k 010" 0 "272=FFFFFFFF 271=00000000 265=00000008" \
+c run "$v 4500; $v 5100; $v; $t 75; $t 0X4A; $t 0; $t; $k 80; $k 0" 0 "272=FFFFFFFF 271=00000000 265=00000000" \
 	"$set 4500 mV\n$set 5100 mV\nResetting minimum charging voltage\n$trim 75 mV\n$trim 74 mV\n$trim 0 mV
-Resetting trim voltage\n$cap 80 F\n$cap 0 F\n$cap 8 F\n" ''
+Resetting trim voltage\n$cap 80 F\n$cap 0 F\n" ''
 c run "$v 4499; $v 5101; $v 4294971796; $t 76; $k 81; $v 4600abc; $k 08; $k 0x1g; $t -1; $k ''" 255 - '' "$r\n$r\n$r
 Trim voltage is high (<= 75 mV)\nCapacitor value too high (<= 80 mV)\n${inv}4600abc'\n${inv}08'\n${inv}0x1g'\n${inv}-1'
 $inv'\n"
 c run         "$B dump"                        0  -              "$area\n"  ''
 # the device: checked, opened, locked and mapped, and what its faults give; watchdogs and terminals are never opened
-c run 'zero hid; missing x; block H; /dev/nvwdt H; /dev/nvwdt0 H; /dev/nvtty0 H; /dev/nvttyS9 H; /dev/null H' 255 - \
-	'mmap error\n' "Unknown command 'hid'\nCannot stat file missing\nstat: No such file or directory
-File block is not a character device\nFile /dev/nvwdt is $wd\nFile /dev/nvwdt0 is $wd\nFile /dev/nvtty0 is $tty
-File /dev/nvttyS9 is $tty\n"
+c run 'zero hid; zero cap 8; missing x; block H; /dev/nvwdt H; /dev/nvwdt0 H; /dev/nvtty0 H; /dev/nvttyS9 H;
+	/dev/null H' 255 - "$cap 8 F\nmmap error\n" "Unknown command 'hid'\n${bus}Cannot stat file missing
+stat: No such file or directory\nFile block is not a character device\nFile /dev/nvwdt is $wd
+File /dev/nvwdt0 is $wd\nFile /dev/nvtty0 is $tty\nFile /dev/nvttyS9 is $tty\n"
 c setgid      'zero H'                       255  -  '' 'Refusing to run set-user-ID or with gained privileges\n'
 c swapped     'link vmin 4500'               255  -  '' 'File link changed while it was being opened\n'
-c 'held -x 1' "$v 4500"                        0  272=00001194  "$set 4500 mV\n" ''
-c 'held -s 8' "$v 4500"                      255  272=11111111  '' \
+c 'held 1'    "$v 4500"                        0  272=00001194  "$set 4500 mV\n" ''
+c 'held 8'    "$v 4500"                      255  272=11111111  '' \
 	"Device $B is in use by another process; gave up after 5 seconds\n"
 # a fault while signals are held back for a store
-c sent        'zero cap 8'                   129  -  "$cap 8 F\n" \
-	"locked\nDevice zero failed on access to the NVSRAM window (bus error)\n"
+c sent        'zero cap 8'                   129  -  "$cap 8 F\n" "locked\n$bus"
 # nothing printed reaches the device: standard output or error on it is refused, and a closed standard stream never
 # lets the device take its place; output that is lost is a failure, and stops a store
 c 'run >/dev/zero' 'zero H'                  255  -  '' 'Standard output is the device zero itself\n'
 c 'run 2<>"$B"' "$v 4500"                    255  -  '' ''
 c 'run 2>&-'  'zero H'                         0  -              "$full"  ''
-c ''          "un $v 4500 <&- >&-; dead $v 4500; fsz $v 4500"  255  -  '' \
-	"${lost}write: Bad file descriptor\n${lost}write: Broken pipe\n${lost}write: File too large\n"
+c ''          "un $v 4500 <&- >&-; un zero H >&-; dead $v 4500; fsz $v 4500"  255  -  '' \
+	"$lost$lost${lost/Bad file descriptor/Broken pipe}${lost/Bad file descriptor/File too large}"
 
 echo "end-to-end: $((passed)) passed, $((failed)) failed, $((skipped)) skipped"
 ((!failed))
