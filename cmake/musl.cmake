@@ -5,8 +5,8 @@
 # the C++ library, so the compiler's C++ headers come first, then its own
 # (stddef.h, stdarg.h), then musl's; nothing of libstdc++ or glibc is linked.
 #
-#   -DNVRST_MUSL_TARGET=x86_64 | armhf | arm64
-set(NVRST_MUSL_TARGET x86_64 CACHE STRING "Board architecture of the static musl build: x86_64, armhf or arm64")
+#   -DNVRST_MUSL_TARGET=x86_64 | armhf | arm64 | s390x
+set(NVRST_MUSL_TARGET x86_64 CACHE STRING "Board architecture of the static musl build: x86_64, armhf, arm64 or s390x")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NVRST_MUSL_TARGET)
 
 # Debian's names for each target: compiler triplet, musl's triplet, the
@@ -26,8 +26,13 @@ elseif(NVRST_MUSL_TARGET STREQUAL arm64)
   set(musl aarch64-linux-musl)
   set(deb arm64)
   set(qemu aarch64)
+elseif(NVRST_MUSL_TARGET STREQUAL s390x)
+  set(gnu s390x-linux-gnu)
+  set(musl s390x-linux-musl)
+  set(deb s390x)
+  set(qemu s390x)
 else()
-  message(FATAL_ERROR "NVRST_MUSL_TARGET is ${NVRST_MUSL_TARGET}; it must be x86_64, armhf or arm64")
+  message(FATAL_ERROR "NVRST_MUSL_TARGET is ${NVRST_MUSL_TARGET}; it must be x86_64, armhf, arm64 or s390x")
 endif()
 
 # The host's own compiler when it builds for itself; a cross compiler and
