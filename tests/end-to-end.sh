@@ -41,7 +41,8 @@ held() {
 	exec 9<"$image" && flock -s 9 || return
 	{ sleep "$1" 9<&- && printf '\21\21\21\21' | dd of="$image" bs=1 seek=$((0x120440)) conv=notrunc status=none &&
 		flock -u 9; } &
-	ulimit -t 1 && perl -e 'require "syscall.ph"; syscall &SYS_prctl, 29, 3e10; exec @ARGV' "$nvrst" "${@:2}"
+	perl -e 'require "syscall.ph"; syscall &SYS_prctl, 29, 3e10; exec @ARGV' sh -c 'ulimit -t 1 && exec "$0" "$@"' \
+		"$nvrst" "${@:2}"
 	set -- $? && wait && return "$1"
 }
 # gdb runs the tool with the words after --, the commands before them on the way, and lets it end (not under the
