@@ -46,12 +46,12 @@ held() {
 	set -- $? && wait && return "$1"
 }
 # gdb runs the tool with the words after --, the commands before them on the way, and lets it end (not under the
-# sanitizer: LeakSanitizer cannot run under ptrace)
+# sanitizer: LeakSanitizer cannot run under ptrace); what gdb says goes to gdb.txt
 debugged() {
 	local ex=() && while [ "$1" != -- ]; do ex+=(-ex "$1") && shift; done
 	grep -qa __asan_init "$nvrst" && skip gdb and the sanitizer
-	LD_PRELOAD= gdb -batch -ex 'set logging file /dev/null' -ex 'set logging redirect on' -ex 'set logging enabled on' \
-		-ex 'handle 1-3 15 nostop noprint pass' "${ex[@]}" -ex c \
+	LD_PRELOAD= gdb -batch -ex 'set logging redirect on' -ex 'set logging enabled on' \
+		-ex 'handle 1-3 15 SIGBUS nostop noprint pass' "${ex[@]}" -ex c \
 		-ex 'quit $_isvoid($_exitsignal) ? $_exitcode : 128 + $_exitsignal' --args "$nvrst" "${@:2}"
 }
 # the link is turned to another file once the node it names is examined, and back once it is opened
@@ -59,10 +59,12 @@ swapped() {
 	debugged 'catch syscall readlink' 'catch syscall readlinkat' run delete 'shell ln -sfn w link' \
 		'catch syscall open' 'catch syscall openat' c c 'shell ln -sfn zero link' delete -- "$@"
 }
-# at the window's first fault the board must be locked; another process sends HUP, INT, QUIT and TERM
+# once the confirmation is written and the store has held signals back, zero must be locked, and another process
+# sends HUP, INT, QUIT and TERM (the emulated board reaches the run, not gdb)
 sent() {
-	debugged 'catch signal SIGBUS' run 'shell flock -n zero true || echo locked >&2' \
-		'shell for s in 1 2 3 15; do pkill -$s -xP $PPID nvrst; done' -- "$@"
+	debugged "set env LD_PRELOAD=$LD_PRELOAD" 'catch syscall write writev' run c 'catch syscall rt_sigprocmask' c c \
+		'shell flock -n zero true || echo locked >&2' 'shell for s in 1 2 3 15; do pkill -$s -xP $PPID nvrst; done' \
+		delete -- "$@"
 }
 
 # c how runs status word=bytes stdout stderr: the runs are a device and words, several apart by ";"
@@ -93,7 +95,6 @@ bus='Device zero failed on access to the NVSRAM window (bus error)\n'
 
 # how         runs: device and words      status  word=bytes     stdout       stderr
 c run         zero                           255  -              "$u"         ''
-c run         'link H'                         0  -              "$full"      ''
 c run         "zero dump x; zero cap; $v 4500 4600"  1  -  "$e_dump$e_cap$e_vmin" "Too many arguments for dump
 Too few arguments for cap\nToo many arguments for vmin\n"
 # values: the forms of a number, each range at both edges, the bytes stored (the last value of each word)
@@ -114,13 +115,13 @@ c swapped     'link vmin 4500'               255  -  '' 'File link changed while
 c 'held 1'    "$v 4500"                        0  272=00001194  "$set 4500 mV\n" ''
 c 'held 8'    "$v 4500"                      255  272=11111111  '' \
 	"Device $B is in use by another process; gave up after 5 seconds\n"
-# a fault while signals are held back for a store
-c sent        'zero cap 8'                   129  -  "$cap 8 F\n" "locked\n$bus"
+# signals held back for a store wait for its last byte, or for the report of its fault
+c sent        "zero cap 8; $v 4500"          129  272=00001194  "$cap 8 F\n$set 4500 mV\n" "locked\n$bus"
 # nothing printed reaches the device: standard output or error on it is refused, and a closed standard stream never
 # lets the device take its place; output that is lost is a failure, and stops a store
 c 'run >/dev/zero' 'zero H'                  255  -  '' 'Standard output is the device zero itself\n'
 c 'run 2<>"$B"' "$v 4500"                    255  -  '' ''
-c 'run 2>&-'  'zero H'                         0  -              "$full"  ''
+c 'run 2>&-'  'link H'                         0  -              "$full"  ''
 c ''          "un $v 4500 <&- >&-; un zero H >&-; dead $v 4500; fsz $v 4500"  255  -  '' \
 	"$lost$lost${lost/Bad file descriptor/Broken pipe}${lost/Bad file descriptor/File too large}"
 
