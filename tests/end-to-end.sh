@@ -97,9 +97,10 @@ bus='Device zero failed on access to the NVSRAM window (bus error)\n'
 c run         zero                           255  -              "$u"         ''
 c run         "zero dump x; zero cap; $v 4500 4600"  1  -  "$e_dump$e_cap$e_vmin" "Too many arguments for dump
 Too few arguments for cap\nToo many arguments for vmin\n"
-# values: the forms of a number, each range at both edges, the bytes stored (the last value of each word)
-c run "$v 4500; $v 5100; $v; $t 75; $t 0X4A; $t 0; $k 80; $k 0" 0 "272=FFFFFFFF 271=00000000 265=00000000" \
-	"$set 4500 mV\n$set 5100 mV\nResetting minimum charging voltage\n$trim 75 mV\n$trim 74 mV\n$trim 0 mV
+# values: the forms of a number, each range at both edges (vmin 4500 is stored in the held and sent rows), the resets,
+# the bytes stored (the last value of each word)
+c run "$v 5100; $v; $t 75; $t 0X4A; $t 0; $t; $k 80; $k 0" 0 "272=FFFFFFFF 271=00000000 265=00000000" \
+	"$set 5100 mV\nResetting minimum charging voltage\n$trim 75 mV\n$trim 74 mV\n$trim 0 mV\nResetting trim voltage
 $cap 80 F\n$cap 0 F\n" ''
 c run "$v 4499; $v 5101; $v 4294971796; $t 76; $k 81; $v 4600abc; $k 08; $k 0x1g; $t -1; $k ''" 255 - '' "$r\n$r\n$r
 Trim voltage is high (<= 75 mV)\nCapacitor value too high (<= 80 mV)\n${inv}4600abc'\n${inv}08'\n${inv}0x1g'\n${inv}-1'
