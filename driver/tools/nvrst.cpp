@@ -57,7 +57,8 @@ static int dispatch(int argc, char *argv[])
 // that maps less, or a device that is no board at all) raises SIGBUS on the
 // first access. The run then ends as a failure of the device, with what was
 // printed before still printed, instead of dying. Any SIGBUS while the
-// command runs counts as such a fault.
+// handler is in place counts as such a fault, one pending from the start
+// included.
 static sigjmp_buf g_window_fault;
 
 static void on_window_fault(int)
@@ -65,22 +66,24 @@ static void on_window_fault(int)
 	siglongjmp(g_window_fault, 1);
 }
 
-// Runs the command from the jump point; a fault of the window ends it here
-// with -1. The jump keeps the mask of the handler, so that signals a store
-// held back wait for the report. No local of this frame lives across the
-// jump.
-static int run_command(int argc, char *argv[])
+// Runs the command once the jump point is set, with SIGBUS let through; a
+// fault of the window ends it here with -1. The jump keeps the mask of the
+// handler, so that signals a store held back wait for the report. No local of
+// this frame lives across the jump.
+static int run_command(const sigset_t *bus, int argc, char *argv[])
 {
 	if (sigsetjmp(g_window_fault, 0) != 0) {
 		fprintf(stderr, "Device %s failed on access to the NVSRAM window (bus error)\n", g_dev_fname);
 		return -1;
 	}
+	sigprocmask(SIG_UNBLOCK, bus, nullptr);
 	return dispatch(argc, argv);
 }
 
-// Runs the command with the bus-error handler in place and SIGBUS let
-// through, whatever mask the run inherited; the caller's mask and action are
-// put back afterwards.
+// Runs the command with the bus-error handler in place, whatever mask and
+// action the run inherited. SIGBUS is held until the jump point is set: one
+// already pending, or one that arrives meanwhile, is then reported as a fault
+// of the window. The caller's action and mask are put back afterwards.
 static int run_guarded(int argc, char *argv[])
 {
 	sigset_t bus;
@@ -91,18 +94,22 @@ static int run_guarded(int argc, char *argv[])
 	sigemptyset(&bus);
 	sigaddset(&bus, SIGBUS);
 	fault.sa_handler = on_window_fault;
+	sigprocmask(SIG_BLOCK, &bus, &mask_before);
 	sigaction(SIGBUS, &fault, &action_before);
-	sigprocmask(SIG_UNBLOCK, &bus, &mask_before);
-	const int ret = run_command(argc, argv);
-	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
+	const int ret = run_command(&bus, argc, argv);
+	// Held again before the handler goes, so that none can jump back into
+	// the finished command: one arriving now meets the caller's action.
+	sigprocmask(SIG_BLOCK, &bus, nullptr);
 	sigaction(SIGBUS, &action_before, nullptr);
+	sigprocmask(SIG_SETMASK, &mask_before, nullptr);
 	return ret;
 }
 
 int main(int argc, char *argv[])
 {
-	// An empty argument vector leaves the default name for the usage line.
-	if (argc > 0)
+	// An empty argument vector (which the kernel passes on as one empty
+	// word) leaves the default name for the usage line.
+	if (argc > 0 && argv[0][0] != '\0')
 		g_cmd_string = argv[0];
 	hold_std_descriptors();
 
