@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <string_view>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -59,8 +61,19 @@ static constexpr int LOCK_POLL_MS = 20;
 	return 0;
 }
 
-// Whether descriptor fd is the opened device: the same file, or another node
-// of the same character device.
+// The file system of /proc, through which a checked node is opened.
+static constexpr unsigned long PROC_FS_MAGIC = 0x9fa0;
+
+// Whether descriptor fd is the file that st describes.
+static bool is_file(int fd, const struct stat &st)
+{
+	struct stat fd_st = {};
+
+	return fstat(fd, &fd_st) == 0 && fd_st.st_dev == st.st_dev && fd_st.st_ino == st.st_ino;
+}
+
+// Whether descriptor fd is the device: the same file, or another node of the
+// same character device.
 static bool is_device(int fd, const struct stat &device)
 {
 	struct stat st = {};
@@ -73,10 +86,66 @@ static bool is_device(int fd, const struct stat &device)
 
 // Opening a watchdog starts it, and a run that closes it again resets the
 // machine a few seconds later; opening a serial line raises its modem lines,
-// which resets many boards wired to one. Such a node is never opened. Its
-// class in sysfs tells, and where sysfs cannot be read, the numbers such
-// nodes always have: the misc watchdog, and the terminals' fixed majors.
-// Returns why the node is refused, or nullptr.
+// which resets many boards wired to one. The machine's memory, persistent
+// memory and framebuffers map as a board does but never are one: a store
+// would land in whatever lies at that address. A node whose driver cannot be
+// told may be any of these.
+static constexpr const char *WATCHDOG = "a watchdog: opening it would start it";
+static constexpr const char *TERMINAL = "a terminal: opening it would raise its modem lines";
+static constexpr const char *MEMORY = "the machine's memory, never a board";
+static constexpr const char *PERSISTENT = "persistent memory, never a board";
+static constexpr const char *FRAMEBUFFER = "a framebuffer, never a board";
+static constexpr const char *UNKNOWN = "a device that neither /sys nor /proc/devices names";
+
+// What a driver's name says of its nodes: a class in sysfs, or a name in
+// /proc/devices, where terminals go by their nodes' names (ttyS, ttyAMA,
+// pts, hvc, /dev/console...). Returns why such a node is refused, or nullptr.
+static const char *judge_driver(const char *name)
+{
+	const auto is = [name](const char *other) { return strcmp(name, other) == 0; };
+
+	if (is("watchdog"))
+		return WATCHDOG;
+	if (strncmp(name, "tty", 3) == 0 || strncmp(name, "/dev/", 5) == 0 || is("pts") || is("ptm") || is("pty") ||
+	    is("hvc") || is("rfcomm"))
+		return TERMINAL;
+	if (is("dax"))
+		return PERSISTENT;
+	if (is("graphics") || is("fb"))
+		return FRAMEBUFFER;
+	return nullptr;
+}
+
+// Judges every name that /proc/devices gives character major maj (a major
+// may have several). Returns why the node is refused, or nullptr.
+static const char *judge_major(unsigned maj)
+{
+	FILE *devices = fopen("/proc/devices", "re");
+	char line[128];
+	bool named = false;
+	const char *why = nullptr;
+
+	if (devices == nullptr)
+		return UNKNOWN;
+	// The character devices come first, up to a blank line.
+	while (why == nullptr && fgets(line, sizeof line, devices) != nullptr && line[0] != '\n') {
+		char *name = nullptr;
+		const unsigned long listed = strtoul(line, &name, 10);
+		if (name != line && listed == maj) {
+			name[strcspn(name, "\n")] = '\0';
+			named = true;
+			why = judge_driver(name + strspn(name, " "));
+		}
+	}
+	fclose(devices);
+	return named ? why : UNKNOWN;
+}
+
+// Why the node with numbers rdev must never be opened, or nullptr. The
+// numbers of the machine's memory and of the misc watchdog tell at once;
+// otherwise the node's class in sysfs, and where sysfs cannot be read or has
+// no entry for the node (a container, an initramfs, a driver without a
+// class), the names that /proc/devices gives its major.
 static const char *never_opened(dev_t rdev)
 {
 	const unsigned maj = major(rdev);
@@ -84,16 +153,40 @@ static const char *never_opened(dev_t rdev)
 	char link[64];
 	char target[256];
 
+	if (maj == 1 && (min == 1 || min == 2 || min == 4))
+		return MEMORY;
+	if (maj == 10 && min == 130)
+		return WATCHDOG;
 	snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", maj, min);
-	const ssize_t n = readlink(link, target, sizeof target);
-	std::string_view subsystem(target, n > 0 ? static_cast<std::size_t>(n) : 0);
-	subsystem.remove_prefix(subsystem.rfind('/') + 1);
-	if (subsystem == "watchdog" || (maj == 10 && min == 130))
-		return "a watchdog: opening it would start it";
-	if (subsystem == "tty" || (maj >= 2 && maj <= 5) || (maj >= 128 && maj <= 143) || maj == 166 || maj == 188 ||
-	    maj == 204)
-		return "a terminal: opening it would raise its modem lines";
-	return nullptr;
+	const ssize_t n = readlink(link, target, sizeof target - 1);
+	if (n <= 0)
+		return judge_major(maj);
+	target[n] = '\0';
+	const char *slash = strrchr(target, '/');
+	return judge_driver(slash != nullptr ? slash + 1 : target);
+}
+
+// Opens for reading and writing the node that the path-only descriptor node
+// holds, once it has passed the checks. Returns the descriptor, or -1 after
+// saying why.
+[[nodiscard]] static int open_checked(const char *devfile, int node, const struct stat &devstat)
+{
+	if (!is_file(node, devstat)) {
+		fprintf(stderr, "File %s changed while it was being opened\n", devfile);
+		return -1;
+	}
+	if (const char *why = never_opened(devstat.st_rdev)) {
+		fprintf(stderr, "File %s is %s\n", devfile, why);
+		return -1;
+	}
+	char held[32];
+	snprintf(held, sizeof held, "/proc/self/fd/%d", node);
+	const int fd = open(held, O_RDWR | O_NOCTTY);
+	if (fd < 0) {
+		fprintf(stderr, "Failed to open device: %s\n", devfile);
+		perror("open");
+	}
+	return fd;
 }
 
 int open_dev_file(const char *devfile, int *devfd)
@@ -111,34 +204,38 @@ int open_dev_file(const char *devfile, int *devfd)
 		fprintf(stderr, "File %s is not a character device\n", devfile);
 		return -1;
 	}
-	if (const char *why = never_opened(devstat.st_rdev)) {
-		fprintf(stderr, "File %s is %s\n", devfile, why);
+
+	// The path may be swapped for another file at any time (a link replaced
+	// in a directory others can write), and opening a node runs its driver.
+	// So the path is resolved once, into a path-only descriptor that runs
+	// nothing of the driver; that node is checked, and only then opened,
+	// through the descriptor, by its entry in /proc.
+	struct statfs proc = {};
+	if (statfs("/proc/self/fd", &proc) != 0 || static_cast<unsigned long>(proc.f_type) != PROC_FS_MAGIC) {
+		fprintf(stderr, "File %s cannot be opened safely: /proc is not mounted\n", devfile);
 		return -1;
 	}
-
-	// A terminal that sysfs and the numbers do not tell never becomes the
-	// run's controlling terminal.
-	*devfd = open(devfile, O_RDWR | O_NOCTTY);
-	if (*devfd < 0) {
+	const int node = open(devfile, O_PATH | O_CLOEXEC);
+	if (node < 0) {
 		fprintf(stderr, "Failed to open device: %s\n", devfile);
 		perror("open");
 		return -1;
 	}
+	*devfd = open_checked(devfile, node, devstat);
+	close(node);
+	if (*devfd < 0)
+		return -1;
 
-	// The path may have been swapped for another file since it was checked
-	// (a link replaced in a directory someone else can write): the opened
-	// file must be the one that was checked.
-	struct stat opened = {};
-	if (fstat(*devfd, &opened) != 0 || opened.st_dev != devstat.st_dev || opened.st_ino != devstat.st_ino) {
+	// What was opened must still be what was checked.
+	if (!is_file(*devfd, devstat)) {
 		fprintf(stderr, "File %s changed while it was being opened\n", devfile);
 		close(*devfd);
 		return -1;
 	}
-
 	// What the tool prints must never land in the board's memory. With
 	// standard error on the device even the refusal would, so it is silent.
-	if (is_device(2, opened) || is_device(1, opened)) {
-		if (!is_device(2, opened))
+	if (is_device(2, devstat) || is_device(1, devstat)) {
+		if (!is_device(2, devstat))
 			fprintf(stderr, "Standard output is the device %s itself\n", devfile);
 		close(*devfd);
 		return -1;

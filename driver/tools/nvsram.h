@@ -29,13 +29,15 @@ extern u8_t *g_nvsram;
 
 static_assert(NVSRAM_LAST_WORD * 4 + 3 < NVSRAM_WINDOW_SIZE, "parameter area lies inside the window");
 
-// Checks that devfile is a character device (following symbolic links) and
-// neither a watchdog nor a terminal, opens it for reading and writing, makes
-// sure the opened file is the checked one and is neither standard output nor
-// standard error, and takes the device's exclusive lock, waiting a few
-// seconds at most for another run to finish; the descriptor goes to *devfd.
-// Returns 0, or nonzero after printing why on standard error (and closing
-// what it opened).
+// Checks that devfile is a character device (following symbolic links),
+// takes that node with a path-only descriptor, checks that it is the node
+// examined and may be opened (never a watchdog, a terminal, the machine's
+// memory, persistent memory or a framebuffer, nor a node whose driver cannot
+// be told), opens it for reading and writing through that descriptor, makes
+// sure it is neither standard output nor standard error, and takes the
+// device's exclusive lock, waiting a few seconds at most for another run to
+// finish; the descriptor goes to *devfd. Returns 0, or nonzero after printing
+// why on standard error (and closing what it opened).
 [[nodiscard]] int open_dev_file(const char *devfile, int *devfd);
 
 // Range-guarded accessors: only words 257 to 383 are touched. A store outside
