@@ -99,14 +99,15 @@ static constexpr const char *UNKNOWN = "a device that neither /sys nor /proc/dev
 
 // What a driver's name says of its nodes: a class in sysfs, or a name in
 // /proc/devices, where terminals go by their nodes' names (ttyS, ttyAMA,
-// pts, hvc, /dev/console...). Returns why such a node is refused, or nullptr.
+// 3270/tty, pts, hvc, /dev/console...). Returns why such a node is refused,
+// or nullptr.
 static const char *judge_driver(const char *name)
 {
 	const auto is = [name](const char *other) { return strcmp(name, other) == 0; };
 
 	if (is("watchdog"))
 		return WATCHDOG;
-	if (strncmp(name, "tty", 3) == 0 || strncmp(name, "/dev/", 5) == 0 || is("pts") || is("ptm") || is("pty") ||
+	if (strstr(name, "tty") != nullptr || strncmp(name, "/dev/", 5) == 0 || is("pts") || is("ptm") || is("pty") ||
 	    is("hvc") || is("rfcomm"))
 		return TERMINAL;
 	if (is("dax"))
