@@ -4,9 +4,34 @@
 include(GNUInstallDirs)
 
 # Whatever the builder's umask, what is installed has the usual
-# permissions: directories 755, files 644, the program 755.
+# permissions: directories 755, files 644, the program 755. install() sets
+# the files' modes itself, but makes the directories it needs with mkdir,
+# whose mode the umask cuts (CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+# only narrows it further). So the directories the installation is about to
+# make, DESTDIR's and the prefix's included, are noted first and set to 755
+# at its end; those that were there already keep their modes.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(destinations ${CMAKE_INSTALL_SBINDIR} ${CMAKE_INSTALL_MANDIR}/man8
+    ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(CODE "set(nvrst_destinations [[${destinations}]])")
+install(CODE [[
+  set(nvrst_new_dirs)
+  foreach(dir IN LISTS nvrst_destinations)
+    if(NOT IS_ABSOLUTE "${dir}")
+      set(dir "${CMAKE_INSTALL_PREFIX}/${dir}")
+    endif()
+    set(dir "$ENV{DESTDIR}${dir}")
+    while(NOT dir STREQUAL "" AND NOT EXISTS "${dir}")
+      list(FIND nvrst_new_dirs "${dir}" seen)
+      if(NOT seen EQUAL -1)
+        break()
+      endif()
+      list(APPEND nvrst_new_dirs "${dir}")
+      get_filename_component(dir "${dir}" DIRECTORY)
+    endwhile()
+  endforeach()
+]])
 
 # The manual page carries the project's version and the date of the commit
 # it was built from (or SOURCE_DATE_EPOCH), and is installed compressed.
@@ -21,3 +46,9 @@ install(TARGETS nvrst RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(FILES ${PROJECT_BINARY_DIR}/nvrst.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${PROJECT_SOURCE_DIR}/driver/tools/nvrst.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME nvrst)
+# Last: the directories made above, 755.
+install(CODE [[
+  if(nvrst_new_dirs)
+    file(CHMOD ${nvrst_new_dirs} DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+  endif()
+]])
