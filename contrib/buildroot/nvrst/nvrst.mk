@@ -4,11 +4,10 @@
 #
 ################################################################################
 
-NVRST_VERSION = 1.0.0
-NVRST_SITE = https://example.org/nvrst.git
+NVRST_VERSION = d71f484c15b60173570251bbbdca1ed28f58fdf4
+NVRST_SITE = $(call qstrip,$(BR2_PACKAGE_NVRST_SITE))
 NVRST_SITE_METHOD = git
 NVRST_LICENSE = MIT
 NVRST_LICENSE_FILES = LICENSE
-NVRST_CONF_OPTS = -DBUILD_TESTING=OFF
 
 $(eval $(cmake-package))
