@@ -8,8 +8,8 @@
 # reference driver's /dev/nvsram0 itself. Beside /dev/nvsram0 the board has
 # nodes the tool must never open: a watchdog (/dev/nvwdt, misc 10:130, and
 # /dev/nvwdt0 of the watchdog class), a terminal (/dev/nvtty0, 4:65), the
-# machine's memory (/dev/nvmem, 1:1, and /dev/nvport, 1:4; 1:2 has been gone
-# from Linux since 5.13) and
+# machine's memory (/dev/nvmem, 1:1; /dev/port, 1:4, cannot be mapped, and
+# /dev/kmem, 1:2, has been gone from Linux since 5.13) and
 # persistent memory (/dev/nvdax, of the dax class or major). On the emulated
 # board they are umockdev's, in a kernel real nodes.
 #
@@ -99,11 +99,11 @@ v="$B vmin" t="$B vtrim" k="$B cap" set='Setting minimum charging voltage to' ca
 trim='Setting trim voltage to' r='Voltage value out of range' inv="Invalid number '"
 lost='Failed to write output\nwrite: Bad file descriptor\n'
 wd='a watchdog: opening it would start it'
-mem="the machine's memory, never a board" bus='Device zero failed on access to the NVSRAM window (bus error)\n'
+bus='Device zero failed on access to the NVSRAM window (bus error)\n'
 
 # how         runs: device and words      status  word=bytes     stdout       stderr
 # the usage, with the name as invoked and, for an empty argument vector, the default
-c ''          'run zero; perl -e "exec {\"$nvrst\"} ()"'  255  -  "$u${u/"$nvrst"/nvrst}"  ''
+c ''          "run zero; perl -e 'exec {\$ARGV[0]} ()' \"\$nvrst\""  255  -  "$u${u/"$nvrst"/nvrst}"  ''
 c run         'zero dump x; zero cap'         1  -  '\n\tdumpall \n\t- dump all stored values\n\n\tcap <capacitor value>
 \t- Set capacitance value\n' 'Too many arguments for dump\nToo few arguments for cap\n'
 # the dump of the board as it is; values: the forms of a number, each range at both edges (vmin 4500 is stored in the
@@ -122,7 +122,7 @@ c run 'zero hid; missing x; block H; /dev/nvwdt H; /dev/nvwdt0 H; /dev/nvtty0 H;
 File block is not a character device\nFile /dev/nvwdt is $wd\nFile /dev/nvwdt0 is $wd
 File /dev/nvtty0 is a terminal: opening it would raise its modem lines\n"
 # nor is memory that is no board; nor, without sysfs, a watchdog of the watchdog class
-c run '/dev/nvmem H; /dev/nvport H; /dev/nvdax H' 255 - '' "File /dev/nvmem is $mem\nFile /dev/nvport is $mem
+c run '/dev/nvmem H; /dev/nvdax H' 255 - '' "File /dev/nvmem is the machine's memory, never a board
 File /dev/nvdax is persistent memory, never a board\n"
 c nosys       '/dev/nvwdt0 H'                255  -  '' "File /dev/nvwdt0 is $wd\n"
 c setgid      'zero H'                       255  -  '' 'Refusing to run set-user-ID or with gained privileges\n'
