@@ -34,7 +34,8 @@ setgid() { install -g 65534 -m 2755 "$nvrst" g && LD_PRELOAD= ./g "$@"; }
 # standard output may not grow: it is the 1 KiB file "big", and files may not grow beyond 1 KiB
 fsz() { (ulimit -f 1 && exec "$nvrst" "$@" >>big); }
 # standard input and output are closed, and no descriptor above the standard ones may be opened (umockdev, which
-# opens some of its own, left out; under the sanitizer one more, which its runtime needs to start)
+# opens some of its own, left out; under the sanitizer one more, which its runtime needs to start); what the C
+# library calls the error differs (glibc, musl): its row keeps the words before it
 few() { (exec <&- >&- 3>&- && ulimit -n $((${ASAN_OPTIONS:+1} + 3)) && LD_PRELOAD= exec timeout 9 "$nvrst" "$@"); }
 # the caller blocked SIGINT and SIGBUS, and the signal $1 is pending
 pend() { perl -MPOSIX -e 'sigprocmask SIG_BLOCK, POSIX::SigSet->new(2, 7); kill shift, $$; exec @ARGV' "$1" \
@@ -139,8 +140,8 @@ c sent        "zero cap 8; $v 4500"          139  272=00001194  "$cap 8 F\n$set 
 c pend        "INT $v 4500; BUS $v 4500"  '0 255'  272=00001194  "$set 4500 mV\n"  "${bus/zero/$B}"
 # nothing printed reaches the device: standard output or error on it is refused, and neither closed standard
 # streams nor a low limit of descriptors ever let the device take their place
-c '' 'run zero H >/dev/zero; run $v 4500 2<>$B; few zero H'  255  -  '' \
-	'Standard output is the device zero itself\nFailed to open device: zero\nopen: Too many open files\n'
+c '' 'run zero H >/dev/zero; run $v 4500 2<>$B; few zero H 2>&1 | cut -d: -f1'  255  - \
+	'Failed to open device\nopen\n' 'Standard output is the device zero itself\n'
 # output that is lost is a failure, and stops a store
 c '' "run $v 4500 <&- >&-; run zero H >&-; fsz $v 4500"  255  -  '' \
 	"$lost$lost${lost/Bad file descriptor/File too large}"
