@@ -99,7 +99,7 @@ u+=" charging voltage\n"
 v="$B vmin" t="$B vtrim" k="$B cap" set='Setting minimum charging voltage to' cap='Setting capacitance to'
 trim='Setting trim voltage to' r='Voltage value out of range' inv="Invalid number '"
 lost='Failed to write output\nwrite: Bad file descriptor\n'
-wd='a watchdog: opening it would start it'
+wd='a watchdog: opening it would start it' tty='a terminal: opening it would raise its modem lines'
 bus='Device zero failed on access to the NVSRAM window (bus error)\n'
 
 # how         runs: device and words      status  word=bytes     stdout       stderr
@@ -121,11 +121,11 @@ $inv'\n"
 c run 'zero hid; missing x; block H; /dev/nvwdt H; /dev/nvwdt0 H; /dev/nvtty0 H; /dev/null H' 255 - 'mmap error\n' \
 	"Unknown command 'hid'\nCannot stat file missing\nstat: No such file or directory
 File block is not a character device\nFile /dev/nvwdt is $wd\nFile /dev/nvwdt0 is $wd
-File /dev/nvtty0 is a terminal: opening it would raise its modem lines\n"
-# nor is memory that is no board; nor, without sysfs, a watchdog of the watchdog class
+File /dev/nvtty0 is $tty\n"
+# nor is memory that is no board; nor, without sysfs, a watchdog of the watchdog class or a terminal
 c run '/dev/nvmem H; /dev/nvdax H' 255 - '' "File /dev/nvmem is the machine's memory, never a board
 File /dev/nvdax is persistent memory, never a board\n"
-c nosys       '/dev/nvwdt0 H'                255  -  '' "File /dev/nvwdt0 is $wd\n"
+c nosys       '/dev/nvwdt0 H; /dev/nvtty0 H' 255  -  '' "File /dev/nvwdt0 is $wd\nFile /dev/nvtty0 is $tty\n"
 c setgid      'zero H'                       255  -  '' 'Refusing to run set-user-ID or with gained privileges\n'
 # what is checked is what is opened: the link turned before the node is taken (at the end of statfs) is refused, and
 # once it is taken (at the read of its class), the node taken is the one opened
