@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -107,8 +108,8 @@ static const char *judge_driver(const char *name)
 
 	if (is("watchdog"))
 		return WATCHDOG;
-	if (strstr(name, "tty") != nullptr || strncmp(name, "/dev/", 5) == 0 || is("pts") || is("ptm") || is("pty") ||
-	    is("hvc") || is("rfcomm"))
+	if (std::string_view(name).find("tty") != std::string_view::npos || strncmp(name, "/dev/", 5) == 0 ||
+	    is("pts") || is("ptm") || is("pty") || is("hvc") || is("rfcomm"))
 		return TERMINAL;
 	if (is("dax"))
 		return PERSISTENT;
@@ -118,28 +119,38 @@ static const char *judge_driver(const char *name)
 }
 
 // Judges every name that /proc/devices gives character major maj (a major
-// may have several). Returns why the node is refused, or nullptr.
+// may have several). Returns why the node is refused, or nullptr. The file
+// is read whole into a buffer of its own: a board binary carries no
+// allocator for stdio's.
 static const char *judge_major(unsigned maj)
 {
-	FILE *devices = fopen("/proc/devices", "re");
-	char line[128];
+	char devices[8192];
+	std::size_t len = 0;
+	ssize_t n = 0;
 	bool named = false;
-	const char *why = nullptr;
 
-	if (devices == nullptr)
+	const int fd = open("/proc/devices", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
 		return UNKNOWN;
-	// The character devices come first, up to a blank line.
-	while (why == nullptr && fgets(line, sizeof line, devices) != nullptr && line[0] != '\n') {
+	while (len < sizeof devices - 1 && (n = read(fd, devices + len, sizeof devices - 1 - len)) > 0)
+		len += static_cast<std::size_t>(n);
+	close(fd);
+	devices[len] = '\0';
+
+	// The character devices come first, up to a blank line; a line cut off
+	// at the end of the buffer is left out.
+	for (char *line = devices, *end = nullptr; *line != '\n' && (end = strchr(line, '\n')) != nullptr;
+	     line = end + 1) {
+		*end = '\0';
 		char *name = nullptr;
 		const unsigned long listed = strtoul(line, &name, 10);
 		if (name != line && listed == maj) {
-			name[strcspn(name, "\n")] = '\0';
 			named = true;
-			why = judge_driver(name + strspn(name, " "));
+			if (const char *why = judge_driver(name + strspn(name, " ")))
+				return why;
 		}
 	}
-	fclose(devices);
-	return named ? why : UNKNOWN;
+	return named ? nullptr : UNKNOWN;
 }
 
 // Why the node with numbers rdev must never be opened, or nullptr. The
