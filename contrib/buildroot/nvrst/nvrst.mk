@@ -4,7 +4,7 @@
 #
 ################################################################################
 
-NVRST_VERSION = 4830979cc1600a4bfc6ed036d2a3f0d299bf1640
+NVRST_VERSION = 7c98a39125646c7775e38616e9437152bba5bc8b
 NVRST_SITE = $(call qstrip,$(BR2_PACKAGE_NVRST_SITE))
 NVRST_SITE_METHOD = git
 NVRST_LICENSE = MIT
