@@ -21,11 +21,12 @@
 # that a store at the wrong place or with the wrong byte shows. A case that
 # cannot be evaluated fails. The cases run in a scratch directory,
 # beside "zero", a twin of /dev/zero that no other program holds locked and
-# whose window faults, "link" and "l2" to it, and "block", a block device.
+# whose window faults, "link" and "l2" to it, "block", a block device, and "u", a node of a major that no driver
+# has (42, for samples), which neither sysfs nor /proc/devices names.
 nvrst=$(realpath "$1") image=$2 B=/dev/nvsram0
 T=$(mktemp -d) && trap 'rm -rf "$T"' EXIT && cd "$T" &&
 	perl -e 'print pack "C*", map { $_ % 251 } 0 .. 0x13FFFF' >p && mknod zero c 1 5 && mknod block b 7 0 &&
-	ln -s zero link && ln -s zero l2 && truncate -s 1K big || exit 77
+	mknod u c 42 0 && ln -s zero link && ln -s zero l2 && truncate -s 1K big || exit 77
 
 # standard output unbuffered, so that a failed write is flagged at once
 run() { stdbuf -o0 "$nvrst" "$@"; }
@@ -124,9 +125,10 @@ c run 'zero hid; missing x; block H; /dev/nvwdt H; /dev/nvwdt0 H; /dev/nvtty0 H;
 	"Unknown command 'hid'\nCannot stat file missing\nstat: No such file or directory
 File block is not a character device\nFile /dev/nvwdt is $wd\nFile /dev/nvwdt0 is $wd
 File /dev/nvtty0 is $tty\n"
-# nor is memory that is no board; nor, without sysfs, a watchdog of the watchdog class or a terminal
-c run '/dev/nvmem H; /dev/nvdax H' 255 - '' "File /dev/nvmem is the machine's memory, never a board
-File /dev/nvdax is persistent memory, never a board\n"
+# nor is memory that is no board, nor a node whose driver nothing names; nor, without sysfs, a watchdog of the
+# watchdog class or a terminal
+c run '/dev/nvmem H; /dev/nvdax H; u H' 255 - '' "File /dev/nvmem is the machine's memory, never a board
+File /dev/nvdax is persistent memory, never a board\nFile u is a device that neither /sys nor /proc/devices names\n"
 c nosys       '/dev/nvwdt0 H; /dev/nvtty0 H' 255  -  '' "File /dev/nvwdt0 is $wd\nFile /dev/nvtty0 is $tty\n"
 c setgid      'zero H'                       255  -  '' 'Refusing to run set-user-ID or with gained privileges\n'
 # what is checked is what is opened: the link turned before the node is taken (at the end of statfs) is refused, and
@@ -143,7 +145,7 @@ c pend        "INT $v 4500; BUS $v 4500"  '0 255'  272=00001194  "$set 4500 mV\n
 # nothing printed reaches the device: standard output or error on it is refused, and neither closed standard
 # streams nor a low limit of descriptors ever let the device take their place; an open that fails ends the run there
 c '' 'run zero H >/dev/zero; run $v 4500 2<>$B; few - zero H; few o zero H'  255  - \
-	'Failed to open device\nopen\nFailed to open device\nopen\n' 'Standard output is the device zero itself\n'
+	"${f=Failed to open device\nopen\n}$f" 'Standard output is the device zero itself\n'
 # output that is lost is a failure, and stops a store
 c '' "run $v 4500 <&- >&-; run zero H >&-; fsz $v 4500"  255  -  '' \
 	"$lost$lost${lost/Bad file descriptor/File too large}"
